@@ -1,0 +1,50 @@
+#include "DiffList.h"
+
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+void* SystemRealloc(void* block, size_t bytes)
+{
+    return std::realloc(block, bytes);
+}
+
+} // namespace
+
+DiffList::DiffList(ReallocFn reallocate)
+    : m_pfnRealloc(reallocate ? reallocate : SystemRealloc)
+{
+}
+
+DiffList::~DiffList()
+{
+    std::free(m_pData);
+}
+
+void DiffList::Release()
+{
+    std::free(m_pData);
+    m_pData = nullptr;
+    m_nSize = 0;
+    m_nCapacity = 0;
+}
+
+// Capacity grows by half (1, 2, 3, 4, 6, 9, 13, ...), and never past the
+// largest count an int can report.
+bool DiffList::Grow()
+{
+    if (m_nCapacity == INT_MAX)
+        return false;
+    int64_t capacity = int64_t(m_nCapacity) + m_nCapacity / 2;
+    if (capacity < int64_t(m_nSize) + 1)
+        capacity = int64_t(m_nSize) + 1;
+    if (capacity > INT_MAX)
+        capacity = INT_MAX;
+    void* block = m_pfnRealloc(m_pData, size_t(capacity) * sizeof(DiffPoint));
+    if (!block)
+        return false;
+    m_pData = static_cast<DiffPoint*>(block);
+    m_nCapacity = int(capacity);
+    return true;
+}

@@ -1,0 +1,198 @@
+#include "DiffScan.h"
+
+#include "BmpFormat.h"
+#include "ResultCodes.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#define TOBREL_X86 1
+#include <immintrin.h>
+#endif
+
+namespace {
+
+// Compares one stored row of `bytes` bytes (3 * width, padding excluded).
+using RowScanner = bool (*)(const uint8_t* a, const uint8_t* b, int bytes,
+                            uint8_t threshold, uint16_t y, DiffList& list);
+
+inline bool PixelDiffers(const uint8_t* a, const uint8_t* b, unsigned threshold)
+{
+    for (int c = 0; c < 3; ++c) {
+        const int d = a[c] - b[c];
+        if (unsigned(d < 0 ? -d : d) >= threshold)
+            return true;
+    }
+    return false;
+}
+
+inline bool ScanPixels(const uint8_t* a, const uint8_t* b, int firstPixel, int endPixel,
+                       uint8_t threshold, uint16_t y, DiffList& list)
+{
+    for (int x = firstPixel; x < endPixel; ++x) {
+        if (PixelDiffers(a + 3 * x, b + 3 * x, threshold) && !list.Append({uint16_t(x), y}))
+            return false;
+    }
+    return true;
+}
+
+bool ScanRowScalar(const uint8_t* a, const uint8_t* b, int bytes, uint8_t threshold,
+                   uint16_t y, DiffList& list)
+{
+    return ScanPixels(a, b, 0, bytes / 3, threshold, y, list);
+}
+
+#if TOBREL_X86
+
+inline uint32_t ClearBelow(uint32_t mask, int bit)
+{
+    if (bit <= 0)
+        return mask;
+    return bit >= 32 ? 0 : mask & (~0u << bit);
+}
+
+// Bit i of `mask` says that byte base + i of the row differs by the threshold
+// or more. Appends each pixel with such a byte once, left to right; `next` is
+// the first byte behind the last pixel appended, which keeps a pixel whose
+// bytes straddle two blocks from being listed twice.
+inline bool AppendMarked(uint32_t mask, int base, int& next, uint16_t y, DiffList& list)
+{
+    mask = ClearBelow(mask, next - base);
+    while (mask) {
+        const int x = (base + __builtin_ctz(mask)) / 3;
+        if (!list.Append({uint16_t(x), y}))
+            return false;
+        next = 3 * x + 3;
+        mask = ClearBelow(mask, next - base);
+    }
+    return true;
+}
+
+// |a - b| >= t per byte, as a bit mask: the larger saturating difference is
+// the absolute one, and max(d, t) == d exactly when d >= t.
+inline uint32_t DiffMask16(const uint8_t* a, const uint8_t* b, __m128i t)
+{
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+    const __m128i d = _mm_or_si128(_mm_subs_epu8(va, vb), _mm_subs_epu8(vb, va));
+    return uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(d, t), d)));
+}
+
+bool ScanRowSse2(const uint8_t* a, const uint8_t* b, int bytes, uint8_t threshold,
+                 uint16_t y, DiffList& list)
+{
+    const __m128i t = _mm_set1_epi8(char(threshold));
+    int next = 0;
+    int i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+        const uint32_t mask = DiffMask16(a + i, b + i, t) | DiffMask16(a + i + 16, b + i + 16, t) << 16;
+        if (mask && !AppendMarked(mask, i, next, y, list))
+            return false;
+    }
+    const int first = (i > next ? i : next) / 3;
+    return ScanPixels(a, b, first, bytes / 3, threshold, y, list);
+}
+
+__attribute__((target("avx2")))
+inline uint32_t DiffMask32(const uint8_t* a, const uint8_t* b, __m256i t)
+{
+    const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
+    const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b));
+    const __m256i d = _mm256_or_si256(_mm256_subs_epu8(va, vb), _mm256_subs_epu8(vb, va));
+    return uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(d, t), d)));
+}
+
+__attribute__((target("avx2")))
+bool ScanRowAvx2(const uint8_t* a, const uint8_t* b, int bytes, uint8_t threshold,
+                 uint16_t y, DiffList& list)
+{
+    const __m256i t = _mm256_set1_epi8(char(threshold));
+    int next = 0;
+    int i = 0;
+    // Two blocks a turn: equal stretches, the common case, cost one branch per 64 bytes.
+    for (; i + 64 <= bytes; i += 64) {
+        const uint32_t low = DiffMask32(a + i, b + i, t);
+        const uint32_t high = DiffMask32(a + i + 32, b + i + 32, t);
+        if (!(low | high))
+            continue;
+        if (low && !AppendMarked(low, i, next, y, list))
+            return false;
+        if (high && !AppendMarked(high, i + 32, next, y, list))
+            return false;
+    }
+    for (; i + 32 <= bytes; i += 32) {
+        const uint32_t mask = DiffMask32(a + i, b + i, t);
+        if (mask && !AppendMarked(mask, i, next, y, list))
+            return false;
+    }
+    const int first = (i > next ? i : next) / 3;
+    return ScanPixels(a, b, first, bytes / 3, threshold, y, list);
+}
+
+#endif // TOBREL_X86
+
+RowScanner RowScannerFor(ScanKernel kernel)
+{
+    switch (kernel) {
+#if TOBREL_X86
+    case ScanKernel::Sse2: return ScanRowSse2;
+    case ScanKernel::Avx2: return ScanRowAvx2;
+#endif
+    default: return ScanRowScalar;
+    }
+}
+
+ScanKernel BestKernel()
+{
+#if TOBREL_X86
+    static const ScanKernel s_kernel =
+        __builtin_cpu_supports("avx2") ? ScanKernel::Avx2 : ScanKernel::Sse2;
+    return s_kernel;
+#else
+    return ScanKernel::Scalar;
+#endif
+}
+
+} // namespace
+
+bool IsScanKernelSupported(ScanKernel kernel)
+{
+    switch (kernel) {
+    case ScanKernel::Scalar: return true;
+#if TOBREL_X86
+    case ScanKernel::Sse2: return true;
+    case ScanKernel::Avx2: return __builtin_cpu_supports("avx2");
+#endif
+    default: return false;
+    }
+}
+
+int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
+                    unsigned tolerance, DiffList& list)
+{
+    return ScanDifferences(first, second, tolerance, list, BestKernel());
+}
+
+int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
+                    unsigned tolerance, DiffList& list, ScanKernel kernel)
+{
+    list.Clear();
+    const int32_t width = first.width;
+    const int32_t height = first.height;
+    if (second.width != width || second.height != height || second.stride != first.stride)
+        return -IDS_SIZE_MISMATCH;
+    if (width <= 0 || height <= 0 || tolerance > 255)
+        return 0;
+    if (width > c_nMaxDimension || height > c_nMaxDimension)
+        return -IDS_IMAGE_TOO_LARGE;
+
+    const RowScanner scanRow = RowScannerFor(IsScanKernelSupported(kernel) ? kernel : ScanKernel::Scalar);
+    for (int32_t y = 0; y < height; ++y) {
+        // The top row of the picture is the last one stored.
+        const int64_t row = int64_t(height - 1 - y) * first.stride;
+        if (!scanRow(first.pixels + row, second.pixels + row, 3 * width, uint8_t(tolerance),
+                     uint16_t(y), list)) {
+            list.Release();
+            return -IDS_OUT_OF_MEMORY;
+        }
+    }
+    return list.Size();
+}

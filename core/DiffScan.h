@@ -1,0 +1,31 @@
+#pragma once
+
+#include "DiffList.h"
+#include "ImageBuffer.h"
+
+// Lists every pixel at which any of the three channels of `first` and
+// `second` differ by `tolerance` or more, top row first and left to right
+// within a row, replacing what `list` held. Returns the number of records.
+//
+// Both images must have the same geometry; the scan reads both with the
+// first's. An image with a side of 0 or less gives an empty list. A negative
+// result is a failure whose negation is the result code describing it, and
+// leaves the list empty: IDS_SIZE_MISMATCH (the geometries differ),
+// IDS_IMAGE_TOO_LARGE (a side over 65,535 pixels), IDS_OUT_OF_MEMORY (the
+// list could not grow).
+int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
+                    unsigned tolerance, DiffList& list);
+
+// The ways of comparing a row; every one gives the same list. The program
+// uses the widest the processor has; tests and benchmarks choose.
+enum class ScanKernel
+{
+    Scalar,
+    Sse2,
+    Avx2,
+};
+
+bool IsScanKernelSupported(ScanKernel kernel);
+
+int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
+                    unsigned tolerance, DiffList& list, ScanKernel kernel);

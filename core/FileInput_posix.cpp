@@ -1,0 +1,52 @@
+#include "FileInput.h"
+
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+// wchar_t is UTF-32 here; file names go to the system as UTF-8.
+bool AppendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | c >> 6);
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        if (c >= 0xD800 && c < 0xE000)
+            return false;
+        out += char(0xE0 | c >> 12);
+        out += char(0x80 | (c >> 6 & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x110000) {
+        out += char(0xF0 | c >> 18);
+        out += char(0x80 | (c >> 12 & 0x3F));
+        out += char(0x80 | (c >> 6 & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+FILE* OpenFileForReading(const wchar_t* path)
+{
+    std::string utf8;
+    for (const wchar_t* p = path; *p; ++p) {
+        if (!AppendUtf8(utf8, char32_t(*p)))
+            return nullptr;
+    }
+    return std::fopen(utf8.c_str(), "rb");
+}
+
+bool GetRegularFileSize(FILE* file, uint64_t& size)
+{
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    size = uint64_t(info.st_size);
+    return true;
+}
