@@ -1,5 +1,6 @@
 #include "DiffList.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -47,4 +48,20 @@ bool DiffList::Grow()
     m_pData = static_cast<DiffPoint*>(block);
     m_nCapacity = int(capacity);
     return true;
+}
+
+void DiffList::ReverseRowOrder(int from)
+{
+    DiffPoint* const begin = m_pData + from;
+    DiffPoint* const end = m_pData + m_nSize;
+    if (end - begin < 2)
+        return;
+    std::reverse(begin, end);
+    for (DiffPoint* run = begin; run != end;) {
+        DiffPoint* next = run + 1;
+        while (next != end && next->y == run->y)
+            ++next;
+        std::reverse(run, next);
+        run = next;
+    }
 }

@@ -38,6 +38,10 @@ public:
         return true;
     }
 
+    // The records from `from` on were appended bottom row first: puts them
+    // top row first, keeping the left-to-right order within each row.
+    void ReverseRowOrder(int from);
+
     int Size() const { return m_nSize; }
     int Capacity() const { return m_nCapacity; }
     const DiffPoint& operator[](int index) const { return m_pData[index]; }

@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr int32_t c_cbBand = 256 * 1024;
+
 // Compares one stored row of `bytes` bytes (3 * width, padding excluded).
 using RowScanner = bool (*)(const uint8_t* a, const uint8_t* b, int bytes,
                             uint8_t threshold, uint16_t y, DiffList& list);
@@ -91,40 +93,92 @@ bool ScanRowSse2(const uint8_t* a, const uint8_t* b, int bytes, uint8_t threshol
     return ScanPixels(a, b, first, bytes / 3, threshold, y, list);
 }
 
-__attribute__((target("avx2")))
-inline uint32_t DiffMask32(const uint8_t* a, const uint8_t* b, __m256i t)
+// Byte shuffles that gather, from each of three 16-byte registers holding 16
+// packed pixels, channel c of every pixel into byte p (0x80 where register k
+// holds no byte of that channel of pixel p).
+struct PixelGather
 {
-    const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
-    const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b));
-    const __m256i d = _mm256_or_si256(_mm256_subs_epu8(va, vb), _mm256_subs_epu8(vb, va));
-    return uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(d, t), d)));
+    alignas(16) int8_t index[3][3][16];  // [register][channel][pixel]
+};
+
+constexpr PixelGather MakePixelGather()
+{
+    PixelGather gather{};
+    for (int k = 0; k < 3; ++k) {
+        for (int c = 0; c < 3; ++c) {
+            for (int p = 0; p < 16; ++p) {
+                const int byte = 3 * p + c - 16 * k;
+                gather.index[k][c][p] = int8_t(byte >= 0 && byte < 16 ? byte : 0x80);
+            }
+        }
+    }
+    return gather;
 }
 
+constexpr PixelGather c_gather = MakePixelGather();
+
+// Bit p set when pixel p of the 16 pixels at a and b differs by the
+// threshold or more in any channel.
+__attribute__((target("avx2")))
+inline uint32_t PixelMask16(const uint8_t* a, const uint8_t* b, __m128i t)
+{
+    __m128i any = _mm_setzero_si128();
+    for (int k = 0; k < 3; ++k) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 16 * k));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * k));
+        const __m128i d = _mm_or_si128(_mm_subs_epu8(va, vb), _mm_subs_epu8(vb, va));
+        const __m128i ge = _mm_cmpeq_epi8(_mm_max_epu8(d, t), d);
+        for (int c = 0; c < 3; ++c) {
+            const __m128i index = _mm_load_si128(reinterpret_cast<const __m128i*>(c_gather.index[k][c]));
+            any = _mm_or_si128(any, _mm_shuffle_epi8(ge, index));
+        }
+    }
+    return uint32_t(_mm_movemask_epi8(any));
+}
+
+__attribute__((target("avx2")))
+inline bool Equal96(const uint8_t* a, const uint8_t* b)
+{
+    __m256i any = _mm256_setzero_si256();
+    for (int k = 0; k < 96; k += 32) {
+        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + k));
+        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + k));
+        any = _mm256_or_si256(any, _mm256_xor_si256(va, vb));
+    }
+    return _mm256_testz_si256(any, any);
+}
+
+__attribute__((target("avx2")))
+inline bool AppendPixels(uint32_t mask, int firstPixel, uint16_t y, DiffList& list)
+{
+    for (; mask; mask &= mask - 1) {
+        if (!list.Append({uint16_t(firstPixel + __builtin_ctz(mask)), y}))
+            return false;
+    }
+    return true;
+}
+
+// Works in steps of 32 pixels (96 bytes), so no pixel straddles a step.
 __attribute__((target("avx2")))
 bool ScanRowAvx2(const uint8_t* a, const uint8_t* b, int bytes, uint8_t threshold,
                  uint16_t y, DiffList& list)
 {
-    const __m256i t = _mm256_set1_epi8(char(threshold));
-    int next = 0;
+    const __m128i t = _mm_set1_epi8(char(threshold));
     int i = 0;
-    // Two blocks a turn: equal stretches, the common case, cost one branch per 64 bytes.
-    for (; i + 64 <= bytes; i += 64) {
-        const uint32_t low = DiffMask32(a + i, b + i, t);
-        const uint32_t high = DiffMask32(a + i + 32, b + i + 32, t);
-        if (!(low | high))
+    for (; i + 96 <= bytes; i += 96) {
+        // Equal stretches, the common case, cost one test per step.
+        if (threshold > 0 && Equal96(a + i, b + i))
             continue;
-        if (low && !AppendMarked(low, i, next, y, list))
-            return false;
-        if (high && !AppendMarked(high, i + 32, next, y, list))
-            return false;
-    }
-    for (; i + 32 <= bytes; i += 32) {
-        const uint32_t mask = DiffMask32(a + i, b + i, t);
-        if (mask && !AppendMarked(mask, i, next, y, list))
+        if (!AppendPixels(PixelMask16(a + i, b + i, t) | PixelMask16(a + i + 48, b + i + 48, t) << 16,
+                          i / 3, y, list))
             return false;
     }
-    const int first = (i > next ? i : next) / 3;
-    return ScanPixels(a, b, first, bytes / 3, threshold, y, list);
+    if (i + 48 <= bytes) {
+        if (!AppendPixels(PixelMask16(a + i, b + i, t), i / 3, y, list))
+            return false;
+        i += 48;
+    }
+    return ScanPixels(a, b, i / 3, bytes / 3, threshold, y, list);
 }
 
 #endif // TOBREL_X86
@@ -184,15 +238,25 @@ int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
     if (width > c_nMaxDimension || height > c_nMaxDimension)
         return -IDS_IMAGE_TOO_LARGE;
 
+    // The picture's top row is stored last, so its order runs backwards
+    // through memory, which hardware prefetchers follow poorly. Rows are read
+    // upwards in memory within bands of about c_cbBand bytes, bands from the
+    // top of the picture down, and each band's records are put back into
+    // picture order while they are still in cache.
     const RowScanner scanRow = RowScannerFor(IsScanKernelSupported(kernel) ? kernel : ScanKernel::Scalar);
-    for (int32_t y = 0; y < height; ++y) {
-        // The top row of the picture is the last one stored.
-        const int64_t row = int64_t(height - 1 - y) * first.stride;
-        if (!scanRow(first.pixels + row, second.pixels + row, 3 * width, uint8_t(tolerance),
-                     uint16_t(y), list)) {
-            list.Release();
-            return -IDS_OUT_OF_MEMORY;
+    const int32_t bandRows = first.stride < c_cbBand ? c_cbBand / first.stride : 1;
+    for (int32_t top = 0; top < height; top += bandRows) {
+        const int32_t bottom = height - top > bandRows ? top + bandRows : height;
+        const int bandStart = list.Size();
+        for (int32_t y = bottom - 1; y >= top; --y) {
+            const int64_t row = int64_t(height - 1 - y) * first.stride;
+            if (!scanRow(first.pixels + row, second.pixels + row, 3 * width, uint8_t(tolerance),
+                         uint16_t(y), list)) {
+                list.Release();
+                return -IDS_OUT_OF_MEMORY;
+            }
         }
+        list.ReverseRowOrder(bandStart);
     }
     return list.Size();
 }
