@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int32_t c_cbBand = 256 * 1024;
+constexpr int32_t c_cbBand = 1024 * 1024;
 
 // Compares one stored row of `bytes` bytes (3 * width, padding excluded).
 using RowScanner = bool (*)(const uint8_t* a, const uint8_t* b, int bytes,
@@ -240,7 +240,7 @@ int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
 
     // The picture's top row is stored last, so its order runs backwards
     // through memory, which hardware prefetchers follow poorly. Rows are read
-    // upwards in memory within bands of about c_cbBand bytes, bands from the
+    // upwards in memory within bands of about c_cbBand bytes (a megabyte), bands from the
     // top of the picture down, and each band's records are put back into
     // picture order while they are still in cache.
     const RowScanner scanRow = RowScannerFor(IsScanKernelSupported(kernel) ? kernel : ScanKernel::Scalar);

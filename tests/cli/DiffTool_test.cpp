@@ -152,13 +152,15 @@ TEST_F(DiffTool, WritesADifferenceImage)
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 5; ++x) {
             const unsigned char* p = image.pixels + PixelOffset(image, x, y);
+            const Rgb shown{p[2], p[1], p[0]};
+            const Rgb red{255, 0, 0};
             const bool listed = (x == 1 && y == 0) || (x == 4 && y == 2) || (x == 0 && y == 3);
             if (listed) {
-                EXPECT_EQ(Rgb(p[2], p[1], p[0]), Rgb(255, 0, 0)) << x << "," << y;
+                EXPECT_EQ(shown, red) << x << "," << y;
             } else {
                 const Rgb original = Gradient(x, y);
-                EXPECT_LE(p[2], original.r / 3 + 24) << x << "," << y;
-                EXPECT_NE(Rgb(p[2], p[1], p[0]), Rgb(255, 0, 0)) << x << "," << y;
+                EXPECT_LE(shown.r, original.r / 3 + 24) << x << "," << y;
+                EXPECT_NE(shown, red) << x << "," << y;
             }
         }
     }

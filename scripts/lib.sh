@@ -1,0 +1,60 @@
+# Shared by scripts/run and scripts/test: the Debian packages each part of the
+# build needs, installing what is missing, and a virtual X display for Wine.
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+native_packages=(cmake make g++ googletest libbenchmark-dev)
+sanitize_packages=(clang libclang-rt-14-dev)
+windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+                  wine wine64 xvfb xdotool imagemagick fonts-ipafont-gothic)
+
+# Installs those of the named packages that are not installed yet; asks apt
+# for its lists only then.
+need_packages() {
+  local missing=() package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+      missing+=("$package")
+  done
+  ((${#missing[@]} == 0)) && return 0
+  echo "Installing ${missing[*]}"
+  local sudo=
+  [[ $(id -u) == 0 ]] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# Starts Xvfb on a free display and exports DISPLAY; stop_xvfb ends it.
+xvfb_pid=
+start_xvfb() {
+  local numberfile
+  numberfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numberfile" 2>/dev/null &
+  xvfb_pid=$!
+  local waited=0
+  until [[ -s $numberfile ]]; do
+    if ((waited++ > 100)) || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+      echo "Xvfb did not start" >&2
+      rm -f "$numberfile"
+      return 1
+    fi
+    sleep 0.1
+  done
+  export DISPLAY=:$(head -n 1 "$numberfile")
+  rm -f "$numberfile"
+}
+
+stop_xvfb() {
+  if [[ -n $xvfb_pid ]]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=
+  fi
+}
+
+# Ends the Wine processes of the build tree's prefix, and nobody else's.
+stop_wine() {
+  if [[ -d $repo/build/wineprefix ]]; then
+    WINEPREFIX=$repo/build/wineprefix wineserver -k 2>/dev/null || true
+  fi
+}
