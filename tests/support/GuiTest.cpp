@@ -1,0 +1,164 @@
+#include "GuiTest.h"
+
+#include "BmpFormat.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+{
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        PumpPending();
+        if (done())
+            return true;
+        const DWORD elapsed = ::GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return false;
+        // Wake for new input or every few milliseconds to test again.
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(10, timeoutMs - elapsed), QS_ALLINPUT);
+    }
+}
+
+void PumpPending()
+{
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+namespace {
+
+CModalScript* s_pScript = nullptr;
+
+BOOL CALLBACK EndDialogs(HWND hwnd, LPARAM)
+{
+    if (ClassName(hwnd) == L"#32770")
+        ::EndDialog(hwnd, -2);
+    return TRUE;
+}
+
+} // namespace
+
+CModalScript::CModalScript(std::function<bool()> step, DWORD timeoutMs)
+    : m_step(std::move(step)), m_dwDeadline(::GetTickCount() + timeoutMs)
+{
+    s_pScript = this;
+    m_timer = ::SetTimer(nullptr, 0, 15, OnTimer);
+}
+
+CModalScript::~CModalScript()
+{
+    ::KillTimer(nullptr, m_timer);
+    s_pScript = nullptr;
+}
+
+void CALLBACK CModalScript::OnTimer(HWND, UINT, UINT_PTR, DWORD)
+{
+    CModalScript* script = s_pScript;
+    // A step may itself run a modal loop (a message box): no nesting.
+    if (!script || script->m_bFinished || script->m_bInStep)
+        return;
+    if (int(::GetTickCount() - script->m_dwDeadline) > 0) {
+        script->m_bTimedOut = true;
+        script->m_bFinished = true;
+        ::EnumThreadWindows(::GetCurrentThreadId(), EndDialogs, 0);
+        return;
+    }
+    script->m_bInStep = true;
+    script->m_bFinished = script->m_step();
+    script->m_bInStep = false;
+}
+
+namespace {
+
+struct FindRequest
+{
+    const wchar_t* className;
+    const wchar_t* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lParam)
+{
+    auto* request = AsPointer<FindRequest>(lParam);
+    if (!::IsWindowVisible(hwnd))
+        return TRUE;
+    if (request->className && ClassName(hwnd) != request->className)
+        return TRUE;
+    if (request->caption && WindowText(hwnd) != request->caption)
+        return TRUE;
+    request->found = hwnd;
+    return FALSE;
+}
+
+} // namespace
+
+HWND FindThreadWindow(const wchar_t* className, const wchar_t* caption)
+{
+    FindRequest request{className, caption, nullptr};
+    ::EnumThreadWindows(::GetCurrentThreadId(), MatchWindow, AsLParam(&request));
+    return request.found;
+}
+
+std::wstring WindowText(HWND hwnd)
+{
+    wchar_t text[1024] = {};
+    ::GetWindowTextW(hwnd, text, ARRAYSIZE(text));
+    return text;
+}
+
+std::wstring ClassName(HWND hwnd)
+{
+    wchar_t name[256] = {};
+    ::GetClassNameW(hwnd, name, ARRAYSIZE(name));
+    return name;
+}
+
+bool SaveWindowShot(HWND hwnd, const std::wstring& path)
+{
+    ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
+    PumpPending();
+    RECT rect;
+    ::GetWindowRect(hwnd, &rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0)
+        return false;
+
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = bitmap != nullptr;
+    if (ok) {
+        HGDIOBJ old = ::SelectObject(memory, bitmap);
+        ok = ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+        ::SelectObject(memory, old);
+        ::GdiFlush();
+    }
+    if (ok) {
+        const ImageBuffer image{width, height, BmpStride(width), static_cast<unsigned char*>(bits)};
+        unsigned char header[c_cbHeaders];
+        FILE* file = _wfopen(path.c_str(), L"wb");
+        ok = file && EncodeBmpHeaders(image, header) &&
+             std::fwrite(header, 1, sizeof header, file) == sizeof header &&
+             std::fwrite(bits, 1, size_t(image.stride) * height, file) == size_t(image.stride) * height;
+        if (file)
+            ok = std::fclose(file) == 0 && ok;
+    }
+    if (bitmap)
+        ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return ok;
+}
