@@ -1,0 +1,62 @@
+#pragma once
+
+#include "BaseWindow.h"
+#include "ImageBuffer.h"
+#include "PixelSurface.h"
+
+// The pixel view control: shows its image record enlarged by the zoom factor,
+// with an optional grid every 16 image pixels and a red marker around one
+// pixel, and names the pixel under the mouse in a tracking tooltip. The
+// control is always exactly as large as its surface; the client view around
+// it scrolls and centres it by moving it.
+class CMovieViewCtrl : public CBaseWindow
+{
+public:
+    CMovieViewCtrl();
+    ~CMovieViewCtrl() override;
+
+    const wchar_t* GetWndClassName() override { return L"MovieViewCtrl"; }
+    bool Create(DWORD style, int x, int y, int width, int height, HWND parent) override;
+    LRESULT WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+    ImageBuffer& GetImage() { return m_image; }
+    // Builds the surface anew from the image at the current zoom; true when
+    // that changed the control's size.
+    bool RebuildSurface();
+    void SetZoom(int zoom);
+    // 0x00BBGGRR, or c_crNoGrid.
+    void SetGridColor(COLORREF colour);
+    void SetMarkerPos(int x, int y);
+    void EnableTooltip(bool on);
+    PixelColor GetPixelColor(int x, int y) const { return GetImagePixel(m_image, x, y); }
+    SIZE GetViewSize() const { return {m_nViewWidth, m_nViewHeight}; }
+    int GetZoom() const { return m_nZoom; }
+
+    // Draws the surface, the grid and the marker, in that order.
+    void PaintContent(HDC dc);
+
+    static constexpr COLORREF c_crNoGrid = 0xFFFFFFFF;
+
+    HWND m_hTooltip = nullptr;
+    int m_nZoom = 1;
+    bool m_bShowTooltip = false;
+    HPEN m_hGridPen = nullptr;
+    HPEN m_hMarkerPen = nullptr;
+    int m_nViewWidth = 0;
+    int m_nViewHeight = 0;
+    ImageBuffer m_image;
+    HBITMAP m_hSurface = nullptr;
+    BITMAPINFO m_bmiSurface = {};
+    void* m_pSurfaceBits = nullptr;
+    POINT m_ptMarker = {-1, -1};
+
+private:
+    void OnPaint();
+    void OnMouseMove();
+    void OnTooltipGetText(NMTTDISPINFOW& info);
+    void ActivateTooltip(bool on);
+    void DeleteSurface();
+    TTTOOLINFOW ToolRecord() const;
+
+    static bool s_bRegistered;
+};
