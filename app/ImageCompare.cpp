@@ -356,9 +356,17 @@ int CImageCompare::CompareImages(const ImageBuffer& first, const ImageBuffer& se
 
     // Only now, with the list complete, may the list view ask for rows.
     ::SendMessageW(m_hList, LVM_SETITEMCOUNT, count > 0 ? WPARAM(count) : 0, 0);
+
+    // No row selected and none focused afterwards. Clearing all rows at once
+    // (index -1) walks every row in some list views, seconds for millions;
+    // this list has at most one selected and one focused row.
     LVITEMW none = {};
     none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    ::SendMessageW(m_hList, LVM_SETITEMSTATE, WPARAM(-1), AsLParam(&none));
+    for (const UINT which : {LVNI_SELECTED, LVNI_FOCUSED}) {
+        const LRESULT row = ::SendMessageW(m_hList, LVM_GETNEXTITEM, WPARAM(-1), which);
+        if (row >= 0)
+            ::SendMessageW(m_hList, LVM_SETITEMSTATE, WPARAM(row), AsLParam(&none));
+    }
     m_pImageDlg1->MarkPixel(-1, -1);
     m_pImageDlg2->MarkPixel(-1, -1);
     return count;

@@ -433,6 +433,7 @@ TEST_F(MainWindowLoad, RecomparesAtTheSpinnersToleranceWhenLoaded)
             EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(main, IDC_RECOMPARE)));
             EXPECT_EQ(StatusText(g_ImageCompare.m_pImageDlg1), L"");
             EXPECT_EQ(::SendMessageW(g_ImageCompare.m_hList, LVM_GETSELECTEDCOUNT, 0, 0), 0);
+            EXPECT_EQ(::SendMessageW(g_ImageCompare.m_hList, LVM_GETNEXTITEM, WPARAM(-1), LVNI_FOCUSED), -1);
             ::SendDlgItemMessageW(main, IDC_THRESHOLD_SPIN, UDM_SETPOS, 0, 32);
             ClickSpinner(main, true);  // at 32 the step changes nothing but still enables
             EXPECT_EQ(Text(main, IDC_THRESHOLD), L"32");
@@ -488,12 +489,9 @@ TEST_F(MainWindowLoad, ViewMenuActsOnBothImageWindows)
             EXPECT_TRUE(::IsWindow(g_ImageCompare.m_pImageDlg2->m_hWnd));
         }),
         Post(WM_COMMAND, IDM_SHOW_IMAGES),
-        Check([](HWND main) {
+        Check([](HWND) {
             EXPECT_TRUE(::IsWindowVisible(g_ImageCompare.m_pImageDlg1->m_hWnd));
             EXPECT_TRUE(::IsWindowVisible(g_ImageCompare.m_pImageDlg2->m_hWnd));
-            std::filesystem::create_directories(L"screenshots");
-            SaveWindowShot(main, L"screenshots\\main-window-loaded.bmp");
-            SaveWindowShot(g_ImageCompare.m_pImageDlg1->m_hWnd, L"screenshots\\image-window-1.bmp");
         }),
         Post(WM_COMMAND, IDM_TOOLTIP),
         Post(WM_COMMAND, IDM_ZOOM_1),
@@ -502,5 +500,36 @@ TEST_F(MainWindowLoad, ViewMenuActsOnBothImageWindows)
             EXPECT_EQ(ControlSize(g_ImageCompare.m_pImageDlg2).cx, 10);
         }),
         Post(WM_COMMAND, IDM_SHOW_IMAGES),
+    });
+}
+
+// The sample pair as a user sees it, kept as a screenshot of the screen:
+// the main window with its list, both image windows moved beside it.
+TEST_F(MainWindowLoad, ShowsTheSamplePairOnScreen)
+{
+    std::error_code error;
+    const std::filesystem::path samples = std::filesystem::canonical(L"..\\..\\samples", error);
+    if (error || !std::filesystem::exists(samples / L"before.bmp"))
+        GTEST_SKIP() << "samples not found beside the build tree";
+    RunSteps({
+        Drop({samples / L"before.bmp", samples / L"after.bmp"}),
+        Post(WM_COMMAND, IDM_ZOOM_2),
+        Post(WM_COMMAND, IDM_GRID_WHITE),
+        Check([](HWND main) {
+            EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"10");
+            SelectRow(2);  // x=240, y=70: the sun's centre
+            EXPECT_EQ(RowText(2), L"x=240, y=70");
+            RECT rect;
+            ::GetWindowRect(main, &rect);
+            ::SetWindowPos(main, nullptr, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            ::SetWindowPos(g_ImageCompare.m_pImageDlg1->m_hWnd, nullptr, rect.right - rect.left + 20, 10, 0, 0,
+                           SWP_NOSIZE | SWP_NOZORDER);
+            ::SetWindowPos(g_ImageCompare.m_pImageDlg2->m_hWnd, nullptr, rect.right - rect.left + 70, 460, 0, 0,
+                           SWP_NOSIZE | SWP_NOZORDER);
+            ::SendMessageW(g_ImageCompare.m_pImageDlg1->m_pClientView->m_hWnd, WM_VSCROLL, SB_PAGEDOWN, 0);
+            ::RedrawWindow(nullptr, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+            std::filesystem::create_directories(L"screenshots");
+            EXPECT_TRUE(SaveWindowShot(::GetDesktopWindow(), L"screenshots\\tobrel-comparison.bmp"));
+        }),
     });
 }
