@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <dlgs.h>
 #include <shlobj.h>
 #include <cstring>
 #include <string>
@@ -532,4 +533,86 @@ TEST_F(MainWindowLoad, ShowsTheSamplePairOnScreen)
             EXPECT_TRUE(SaveWindowShot(::GetDesktopWindow(), L"screenshots\\tobrel-comparison.bmp"));
         }),
     });
+}
+
+namespace {
+
+// The system's open dialog, once it is up: a dialog with the file name box.
+HWND FindOpenDialog()
+{
+    struct Search { HWND found; } search{nullptr};
+    ::EnumThreadWindows(::GetCurrentThreadId(), [](HWND hwnd, LPARAM lParam) {
+        if (::IsWindowVisible(hwnd) && ClassName(hwnd) == L"#32770" && (::GetDlgItem(hwnd, cmb13) || ::GetDlgItem(hwnd, edt1))) {
+            AsPointer<Search>(lParam)->found = hwnd;
+            return FALSE;
+        }
+        return TRUE;
+    }, AsLParam(&search));
+    return search.found;
+}
+
+// Types `names` into the open dialog's name box and presses Open, or
+// presses Cancel when `names` is empty.
+Step Answer(const std::wstring& names)
+{
+    return [names](HWND) {
+        HWND dialog = FindOpenDialog();
+        if (!dialog)
+            return false;
+        if (names.empty()) {
+            ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            return true;
+        }
+        HWND box = ::GetDlgItem(dialog, cmb13) ? ::GetDlgItem(dialog, cmb13) : ::GetDlgItem(dialog, edt1);
+        ::SetWindowTextW(box, names.c_str());
+        ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+}
+
+} // namespace
+
+TEST_F(MainWindowLoad, OpensPairsThroughTheOpenDialog)
+{
+    Picture("a.bmp", 6, 4);
+    Picture("b.bmp", 6, 4, Changed);
+    Picture("c.bmp", 6, 4);
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(m_dir.Path());  // where the dialog starts
+    RunSteps({
+        Post(WM_COMMAND, IDM_OPEN),
+        Answer(L"\"a.bmp\" \"b.bmp\""),
+        Check([&](HWND main) {
+            EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"3");
+            EXPECT_TRUE(g_ImageCompare.m_bLoaded);
+            EXPECT_EQ(WindowText(g_ImageCompare.m_pImageDlg1->m_hWnd), (m_dir.Path() / "a.bmp").wstring());
+            EXPECT_EQ(WindowText(g_ImageCompare.m_pImageDlg2->m_hWnd), (m_dir.Path() / "b.bmp").wstring());
+        }),
+        // One name, then the second dialog for the other.
+        Post(WM_COMMAND, IDM_OPEN),
+        Answer(L"a.bmp"),
+        Answer(L"c.bmp"),
+        Check([](HWND main) { EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"0"); }),
+        // Three names: message 105 and nothing loaded.
+        Post(WM_COMMAND, IDM_OPEN),
+        Answer(L"\"a.bmp\" \"b.bmp\" \"c.bmp\""),
+        CloseMessage(m_messages),
+        Check([](HWND main) {
+            EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"0");
+            EXPECT_FALSE(g_ImageCompare.m_bLoaded);
+        }),
+        // Cancel at the first dialog, and at the second.
+        Post(WM_COMMAND, IDM_OPEN),
+        Answer(L""),
+        Post(WM_COMMAND, IDM_OPEN),
+        Answer(L"b.bmp"),
+        Answer(L""),
+        Check([](HWND main) {
+            EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"0");
+            EXPECT_FALSE(g_ImageCompare.m_bLoaded);
+            EXPECT_EQ(RowCount(), 0);
+        }),
+    });
+    std::filesystem::current_path(before);
+    EXPECT_EQ(m_messages, std::vector<std::wstring>{L"2個以上のファイルが選択されました"});
 }
