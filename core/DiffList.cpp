@@ -18,6 +18,11 @@ DiffList::DiffList(ReallocFn reallocate)
 {
 }
 
+void DiffList::SetReallocator(ReallocFn reallocate)
+{
+    m_pfnRealloc = reallocate ? reallocate : SystemRealloc;
+}
+
 DiffList::~DiffList()
 {
     std::free(m_pData);

@@ -26,6 +26,9 @@ public:
     DiffList(const DiffList&) = delete;
     DiffList& operator=(const DiffList&) = delete;
 
+    // Replaces the allocator for later growth; tests make growth fail with it.
+    void SetReallocator(ReallocFn reallocate);
+
     void Clear() { m_nSize = 0; }
     void Release();
 

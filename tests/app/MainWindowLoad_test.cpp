@@ -577,6 +577,9 @@ TEST_F(MainWindowLoad, OpensPairsThroughTheOpenDialog)
     Picture("a.bmp", 6, 4);
     Picture("b.bmp", 6, 4, Changed);
     Picture("c.bmp", 6, 4);
+    const std::wstring longA(140, L'a'), longB(140, L'b');
+    Picture(std::string(140, 'a') + ".bmp", 6, 4);
+    Picture(std::string(140, 'b') + ".bmp", 6, 4, Changed);
     const std::filesystem::path before = std::filesystem::current_path();
     std::filesystem::current_path(m_dir.Path());  // where the dialog starts
     RunSteps({
@@ -601,6 +604,13 @@ TEST_F(MainWindowLoad, OpensPairsThroughTheOpenDialog)
             EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"0");
             EXPECT_FALSE(g_ImageCompare.m_bLoaded);
         }),
+            // Names that together need more than the 260 characters of a path.
+        Post(WM_COMMAND, IDM_OPEN),
+        Answer(L"\"" + longA + L".bmp\" \"" + longB + L".bmp\""),
+        Check([](HWND main) {
+            EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"3");
+            EXPECT_TRUE(g_ImageCompare.m_bLoaded);
+        }),
         // Cancel at the first dialog, and at the second.
         Post(WM_COMMAND, IDM_OPEN),
         Answer(L""),
@@ -608,11 +618,49 @@ TEST_F(MainWindowLoad, OpensPairsThroughTheOpenDialog)
         Answer(L"b.bmp"),
         Answer(L""),
         Check([](HWND main) {
-            EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"0");
+            // Nothing changed but the loaded flag.
+            EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"3");
             EXPECT_FALSE(g_ImageCompare.m_bLoaded);
-            EXPECT_EQ(RowCount(), 0);
+            EXPECT_EQ(RowCount(), 3);
         }),
     });
     std::filesystem::current_path(before);
     EXPECT_EQ(m_messages, std::vector<std::wstring>{L"2個以上のファイルが選択されました"});
+}
+
+namespace {
+
+// Memory for no more than 8 records.
+void* ScarceRealloc(void* block, size_t bytes)
+{
+    return bytes > 8 * sizeof(DiffPoint) ? nullptr : std::realloc(block, bytes);
+}
+
+} // namespace
+
+TEST_F(MainWindowLoad, EndsAComparisonThatRunsOutOfMemoryWithAMessage)
+{
+    const auto a = Picture("a.bmp", 6, 4);
+    const auto b = Picture("b.bmp", 6, 4, Changed);
+    const auto all = Picture("all.bmp", 6, 4, [](int x, int y) { return Rgb{uint8_t(x), uint8_t(y), 1}; });
+    RunSteps({
+        Drop({a, b}),
+        Check([](HWND) {
+            ASSERT_EQ(RowCount(), 3);
+            g_ImageCompare.m_DiffList.Release();
+            g_ImageCompare.m_DiffList.SetReallocator(ScarceRealloc);
+        }),
+        Drop({a, all}),  // 24 differences do not fit
+        CloseMessage(m_messages),
+        Check([](HWND main) {
+            EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"");
+            EXPECT_EQ(RowCount(), 0);
+            EXPECT_EQ(g_ImageCompare.m_DiffList.Size(), 0);
+            g_ImageCompare.m_DiffList.SetReallocator(nullptr);
+        }),
+        Drop({a, b}),
+        Check([](HWND main) { EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"3"); }),
+    });
+    g_ImageCompare.m_DiffList.SetReallocator(nullptr);
+    EXPECT_EQ(m_messages, std::vector<std::wstring>{L"メモリが不足しています"});
 }
