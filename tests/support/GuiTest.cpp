@@ -1,7 +1,5 @@
 #include "GuiTest.h"
 
-#include "BmpFormat.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -118,47 +116,3 @@ std::wstring ClassName(HWND hwnd)
     return name;
 }
 
-bool SaveWindowShot(HWND hwnd, const std::wstring& path)
-{
-    ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
-    PumpPending();
-    RECT rect;
-    ::GetWindowRect(hwnd, &rect);
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
-    if (width <= 0 || height <= 0)
-        return false;
-
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = bitmap != nullptr;
-    if (ok) {
-        HGDIOBJ old = ::SelectObject(memory, bitmap);
-        ok = ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-        ::SelectObject(memory, old);
-        ::GdiFlush();
-    }
-    if (ok) {
-        const ImageBuffer image{width, height, BmpStride(width), static_cast<unsigned char*>(bits)};
-        unsigned char header[c_cbHeaders];
-        FILE* file = _wfopen(path.c_str(), L"wb");
-        ok = file && EncodeBmpHeaders(image, header) &&
-             std::fwrite(header, 1, sizeof header, file) == sizeof header &&
-             std::fwrite(bits, 1, size_t(image.stride) * height, file) == size_t(image.stride) * height;
-        if (file)
-            ok = std::fclose(file) == 0 && ok;
-    }
-    if (bitmap)
-        ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
-    return ok;
-}

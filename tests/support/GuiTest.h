@@ -3,6 +3,7 @@
 // Helpers for tests that drive real windows on this thread. Every wait is
 // bounded: messages are pumped until a condition holds or the time is up.
 
+#include "ScreenShot.h"
 #include "Win32.h"
 
 #include <functional>
@@ -47,6 +48,3 @@ HWND FindThreadWindow(const wchar_t* className, const wchar_t* caption = nullptr
 
 std::wstring WindowText(HWND hwnd);
 std::wstring ClassName(HWND hwnd);
-
-// Writes what the screen shows of the window as a 24-bit BMP file.
-bool SaveWindowShot(HWND hwnd, const std::wstring& path);
