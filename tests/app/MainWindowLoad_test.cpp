@@ -3,7 +3,7 @@
 // spinner and re-compare, and the View menu. Everything runs inside the main
 // window's own modal loop, driven step by step from a timer.
 
-#include "BmpBuilder.h"
+#include "PicturePair.h"
 #include "ClientView.h"
 #include "GuiTest.h"
 #include "ImageCompare.h"
@@ -180,31 +180,6 @@ void ClickSpinner(HWND main, bool up)
     const LPARAM at = MAKELPARAM(rect.right / 2, up ? rect.bottom / 4 : rect.bottom * 3 / 4);
     ::SendMessageW(spinner, WM_LBUTTONDOWN, MK_LBUTTON, at);
     ::SendMessageW(spinner, WM_LBUTTONUP, 0, at);
-}
-
-// The pictures: a 6 x 4 gradient, and the same with three pixels changed:
-// (4, 0) by 40 in red, (1, 2) by 12 in green, (5, 3) by 3 in blue.
-Rgb Base(int x, int y)
-{
-    return {uint8_t(30 + 20 * x), uint8_t(60 + 25 * y), uint8_t(100 + x + y)};
-}
-
-Rgb Changed(int x, int y)
-{
-    Rgb c = Base(x, y);
-    if (x == 4 && y == 0)
-        c.r = uint8_t(c.r + 40);
-    if (x == 1 && y == 2)
-        c.g = uint8_t(c.g - 12);
-    if (x == 5 && y == 3)
-        c.b = uint8_t(c.b + 3);
-    return c;
-}
-
-std::wstring ColourText(int x, int y, const Rgb& c)
-{
-    return L"XY=(" + std::to_wstring(x) + L", " + std::to_wstring(y) + L"), RGB=(" + std::to_wstring(c.r) + L", " +
-           std::to_wstring(c.g) + L", " + std::to_wstring(c.b) + L")";
 }
 
 class MainWindowLoad : public testing::Test

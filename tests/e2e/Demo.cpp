@@ -7,8 +7,6 @@
 #include "TobrelProcess.h"
 #include "resource.h"
 
-#include <dlgs.h>
-
 #include <cstdio>
 
 int wmain(int argc, wchar_t** argv)
@@ -25,21 +23,10 @@ int wmain(int argc, wchar_t** argv)
     ::SetWindowPos(tobrel.Main(), nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 
     ::PostMessageW(tobrel.Main(), WM_COMMAND, IDM_OPEN, 0);
-    HWND dialog = nullptr;
-    WaitFor([&] {
-        for (HWND hwnd : tobrel.Windows(L"#32770")) {
-            if (::GetDlgItem(hwnd, cmb13) || ::GetDlgItem(hwnd, edt1))
-                dialog = hwnd;
-        }
-        return dialog != nullptr;
-    });
-    if (!dialog) {
+    if (!tobrel.AnswerOpenDialog(L"\"before.bmp\" \"after.bmp\"")) {
         std::fprintf(stderr, "tobrel_demo: the open dialog did not appear\n");
         return 1;
     }
-    HWND box = ::GetDlgItem(dialog, cmb13) ? ::GetDlgItem(dialog, cmb13) : ::GetDlgItem(dialog, edt1);
-    ::SendMessageW(box, WM_SETTEXT, 0, AsLParam(L"\"before.bmp\" \"after.bmp\""));
-    ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
 
     std::vector<HWND> images;
     std::wstring count;

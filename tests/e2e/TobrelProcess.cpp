@@ -2,6 +2,8 @@
 
 #include "resource.h"
 
+#include <dlgs.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -128,6 +130,30 @@ HWND CTobrelProcess::MessageBox() const
             return hwnd;
     }
     return nullptr;
+}
+
+HWND CTobrelProcess::OpenDialog() const
+{
+    HWND found = nullptr;
+    WaitFor([&] {
+        for (HWND hwnd : Windows(L"#32770")) {
+            if (::GetDlgItem(hwnd, cmb13) || ::GetDlgItem(hwnd, edt1))
+                found = hwnd;
+        }
+        return found != nullptr;
+    });
+    return found;
+}
+
+bool CTobrelProcess::AnswerOpenDialog(const std::wstring& names) const
+{
+    HWND dialog = OpenDialog();
+    if (!dialog)
+        return false;
+    HWND box = ::GetDlgItem(dialog, cmb13) ? ::GetDlgItem(dialog, cmb13) : ::GetDlgItem(dialog, edt1);
+    ::SendMessageW(box, WM_SETTEXT, 0, AsLParam(names.c_str()));
+    ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    return WaitFor([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); });
 }
 
 CTobrelProcess::CRemoteBlock::CRemoteBlock(HANDLE process, size_t bytes)

@@ -32,6 +32,11 @@ public:
     // A message box of the process (a dialog with the message's static).
     HWND MessageBox() const;
 
+    // File > Open's dialog once it is up, or null after the wait.
+    HWND OpenDialog() const;
+    // Types `names` into the open dialog's name box and presses Open.
+    bool AnswerOpenDialog(const std::wstring& names) const;
+
     // Texts that live behind pointers, read through Tobrel's memory.
     std::wstring ListRow(int row) const;
     std::wstring StatusText(HWND imageWindow) const;

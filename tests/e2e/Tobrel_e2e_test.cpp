@@ -4,38 +4,13 @@
 // errors, the about box and the exit code. Every expected value comes from
 // the test pictures.
 
-#include "BmpBuilder.h"
+#include "PicturePair.h"
 #include "TobrelProcess.h"
 #include "resource.h"
 
-#include <dlgs.h>
 #include <gtest/gtest.h>
 
 namespace {
-
-Rgb Base(int x, int y)
-{
-    return {uint8_t(30 + 20 * x), uint8_t(60 + 25 * y), uint8_t(100 + x + y)};
-}
-
-// (4, 0) red +40, (1, 2) green -12, (5, 3) blue +3.
-Rgb Changed(int x, int y)
-{
-    Rgb c = Base(x, y);
-    if (x == 4 && y == 0)
-        c.r = uint8_t(c.r + 40);
-    if (x == 1 && y == 2)
-        c.g = uint8_t(c.g - 12);
-    if (x == 5 && y == 3)
-        c.b = uint8_t(c.b + 3);
-    return c;
-}
-
-std::wstring ColourText(int x, int y, const Rgb& c)
-{
-    return L"XY=(" + std::to_wstring(x) + L", " + std::to_wstring(y) + L"), RGB=(" + std::to_wstring(c.r) + L", " +
-           std::to_wstring(c.g) + L", " + std::to_wstring(c.b) + L")";
-}
 
 class TobrelE2e : public testing::Test
 {
@@ -53,31 +28,12 @@ protected:
         m_dir.WriteBmp("palette.bmp", spec);
     }
 
-    HWND OpenDialog(CTobrelProcess& tobrel)
-    {
-        HWND found = nullptr;
-        WaitFor([&] {
-            for (HWND hwnd : tobrel.Windows(L"#32770")) {
-                if (::GetDlgItem(hwnd, cmb13) || ::GetDlgItem(hwnd, edt1))
-                    found = hwnd;
-            }
-            return found != nullptr;
-        });
-        return found;
-    }
-
     // File > Open, then the names typed into the real dialog and Open pressed.
     void Open(CTobrelProcess& tobrel, const std::vector<std::wstring>& answers)
     {
         ::PostMessageW(tobrel.Main(), WM_COMMAND, IDM_OPEN, 0);
-        for (const std::wstring& names : answers) {
-            HWND dialog = OpenDialog(tobrel);
-            ASSERT_NE(dialog, nullptr) << "no open dialog";
-            HWND box = ::GetDlgItem(dialog, cmb13) ? ::GetDlgItem(dialog, cmb13) : ::GetDlgItem(dialog, edt1);
-            ::SendMessageW(box, WM_SETTEXT, 0, AsLParam(names.c_str()));
-            ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-            ASSERT_TRUE(WaitFor([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); }));
-        }
+        for (const std::wstring& names : answers)
+            ASSERT_TRUE(tobrel.AnswerOpenDialog(names)) << "no open dialog for " << testing::PrintToString(names);
     }
 
     std::wstring Count(CTobrelProcess& tobrel)
