@@ -24,7 +24,7 @@ public:
 private:
     const unsigned char* m_pData = nullptr;
     uint64_t m_cbSize = 0;
-    void* m_hMapping = nullptr;
+    [[maybe_unused]] void* m_hMapping = nullptr;  // the Windows mapping object
 };
 
 FILE* OpenOutputFile(const char* path);

@@ -49,16 +49,24 @@ protected:
     }
 
     // Moves the mouse as a hardware move does, so whichever process owns the
-    // window under it gets WM_MOUSEMOVE.
-    void MoveMouse(int x, int y)
+    // window under it gets WM_MOUSEMOVE; returns where the cursor went.
+    POINT MoveMouse(int x, int y)
     {
-        ::SetCursorPos(x, y);
-        INPUT input = {};
-        input.type = INPUT_MOUSE;
-        input.mi.dx = x * 65536 / ::GetSystemMetrics(SM_CXSCREEN);
-        input.mi.dy = y * 65536 / ::GetSystemMetrics(SM_CYSCREEN);
-        input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-        ::SendInput(1, &input, sizeof input);
+        const int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);
+        for (const POINT step : {POINT{x - 3, y - 3}, POINT{x, y}}) {
+            INPUT input = {};
+            input.type = INPUT_MOUSE;
+            input.mi.dx = (step.x * 65535 + (width - 1) / 2) / (width - 1);
+            input.mi.dy = (step.y * 65535 + (height - 1) / 2) / (height - 1);
+            input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+            ::SendInput(1, &input, sizeof input);
+        }
+        POINT cursor = {};
+        WaitFor([&] {
+            ::GetCursorPos(&cursor);
+            return cursor.x == x && cursor.y == y;
+        }, 2000);
+        return cursor;
     }
 
     SIZE SizeOf(HWND hwnd)
@@ -136,15 +144,18 @@ TEST_F(TobrelE2e, ComparesAPairTheWayAUserDoes)
 
     // Tooltips follow the real cursor.
     ::SendMessageW(tobrel.Main(), WM_COMMAND, IDM_TOOLTIP, 0);
-    MoveMouse(control.left + 20, control.top + 10);
-    std::vector<HWND> tips;
-    EXPECT_TRUE(WaitFor([&] { return !(tips = tobrel.Windows(L"tooltips_class32")).empty(); }));
-    if (!tips.empty()) {
-        POINT origin = {0, 0};
-        ::ClientToScreen(tips[0], &origin);
-        EXPECT_EQ(origin.x, control.left + 20);
-        EXPECT_EQ(origin.y, control.top + 30);
-    }
+    const POINT cursor = MoveMouse(control.left + 20, control.top + 10);
+    // The tip shows where it stood last, then moves 20 pixels below the cursor.
+    const bool tipBelowCursor = WaitFor([&] {
+        for (HWND tip : tobrel.Windows(L"tooltips_class32")) {
+            POINT origin = {0, 0};
+            ::ClientToScreen(tip, &origin);
+            if (origin.x == cursor.x && origin.y == cursor.y + 20)
+                return true;
+        }
+        return false;
+    });
+    EXPECT_TRUE(tipBelowCursor);
     MoveMouse(5, 1000);
     EXPECT_TRUE(WaitFor([&] { return tobrel.Windows(L"tooltips_class32").empty(); }));
 
