@@ -2,12 +2,12 @@
 
 #include "AboutDialog.h"
 #include "BaseWindow.h"
+#include "BmpLoader.h"
 #include "ClientView.h"
 #include "DiffScan.h"
 #include "ImageDlg.h"
 #include "MovieViewCtrl.h"
 #include "ResourceMessage.h"
-#include "BmpLoader.h"
 #include "resource.h"
 
 #include <commdlg.h>
