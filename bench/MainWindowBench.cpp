@@ -5,6 +5,7 @@
 
 #include "BmpFormat.h"
 #include "BaseWindow.h"
+#include "DropFiles.h"
 #include "ImageCompare.h"
 #include "resource.h"
 
@@ -52,18 +53,6 @@ void WritePair(const std::filesystem::path& a, const std::filesystem::path& b, i
     }
 }
 
-HGLOBAL MakeDrop(const std::filesystem::path& a, const std::filesystem::path& b)
-{
-    const std::wstring names = a.wstring() + L'\0' + b.wstring() + L'\0' + L'\0';
-    HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
-    auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
-    drop->pFiles = sizeof(DROPFILES);
-    drop->fWide = TRUE;
-    std::memcpy(drop + 1, names.data(), names.size() * sizeof(wchar_t));
-    ::GlobalUnlock(memory);
-    return memory;
-}
-
 struct Job
 {
     std::filesystem::path a, b;
@@ -85,7 +74,7 @@ void CALLBACK RunJob(HWND, UINT, UINT_PTR timer, DWORD)
     }
     const Job& job = s_jobs[s_next++];
     const double start = Now();
-    ::SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(job.a, job.b)), 0);
+    ::SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDropHandle({job.a.wstring(), job.b.wstring()})), 0);
     const double loaded = Now();
     wchar_t count[32] = {};
     ::GetDlgItemTextW(main, IDC_DIFF_COUNT, count, 32);

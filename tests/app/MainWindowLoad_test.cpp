@@ -5,6 +5,7 @@
 
 #include "PicturePair.h"
 #include "ClientView.h"
+#include "DropFiles.h"
 #include "GuiTest.h"
 #include "ImageCompare.h"
 #include "ImageDlg.h"
@@ -67,17 +68,10 @@ HWND FindMessageBox(HWND main)
 Step Drop(std::vector<std::filesystem::path> files)
 {
     return [files](HWND main) {
-        std::wstring names;
+        std::vector<std::wstring> paths;
         for (const auto& file : files)
-            names += file.wstring() + L'\0';
-        names += L'\0';
-        HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
-        auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
-        drop->pFiles = sizeof(DROPFILES);
-        drop->fWide = TRUE;
-        std::memcpy(drop + 1, names.data(), names.size() * sizeof(wchar_t));
-        ::GlobalUnlock(memory);
-        ::PostMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+            paths.push_back(file.wstring());
+        ::PostMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDropHandle(paths)), 0);
         return true;
     };
 }
