@@ -44,12 +44,7 @@ void WritePair(const std::filesystem::path& a, const std::filesystem::path& b, i
         }
     }
     for (const auto& [path, bytes] : {std::pair{a, &first}, std::pair{b, &second}}) {
-        unsigned char header[c_cbHeaders];
-        EncodeBmpHeaders(ImageBuffer{side, side, stride, bytes->data()}, header);
-        FILE* file = _wfopen(path.c_str(), L"wb");
-        std::fwrite(header, 1, sizeof header, file);
-        std::fwrite(bytes->data(), 1, bytes->size(), file);
-        std::fclose(file);
+        WriteBmpFile(ImageBuffer{side, side, stride, bytes->data()}, _wfopen(path.c_str(), L"wb"));
     }
 }
 

@@ -11,24 +11,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-bool Write(const char* path, const ImageBuffer& image)
-{
-    unsigned char header[c_cbHeaders];
-    if (!EncodeBmpHeaders(image, header))
-        return false;
-    FILE* file = std::fopen(path, "wb");
-    if (!file)
-        return false;
-    const size_t bytes = size_t(image.stride) * size_t(image.height);
-    bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header &&
-              std::fwrite(image.pixels, 1, bytes, file) == bytes;
-    return std::fclose(file) == 0 && ok;
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     if (argc != 5) {
@@ -55,7 +37,7 @@ int main(int argc, char** argv)
     }
     const ImageBuffer a{side, side, stride, first.data()};
     const ImageBuffer b{side, side, stride, second.data()};
-    if (!Write(argv[3], a) || !Write(argv[4], b)) {
+    if (!WriteBmpFile(a, std::fopen(argv[3], "wb")) || !WriteBmpFile(b, std::fopen(argv[4], "wb"))) {
         std::fprintf(stderr, "make_pair: cannot write the files\n");
         return 2;
     }

@@ -189,9 +189,6 @@ void PrintCount(int count)
 // every listed pixel pure red.
 bool WriteDiffImage(const char* path, const ImageBuffer& first, const DiffList& list)
 {
-    unsigned char header[c_cbHeaders];
-    if (!EncodeBmpHeaders(first, header))
-        return false;
     const size_t bytes = size_t(first.stride) * size_t(first.height);
     std::unique_ptr<unsigned char[]> pixels(new (std::nothrow) unsigned char[bytes]);
     if (!pixels)
@@ -210,13 +207,7 @@ bool WriteDiffImage(const char* path, const ImageBuffer& first, const DiffList& 
         p[1] = 0;
         p[2] = 255;
     }
-    FILE* file = OpenOutputFile(path);
-    if (!file)
-        return false;
-    bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header &&
-              std::fwrite(pixels.get(), 1, bytes, file) == bytes;
-    ok = std::fclose(file) == 0 && ok;
-    return ok;
+    return WriteBmpFile(out, OpenOutputFile(path));
 }
 
 } // namespace

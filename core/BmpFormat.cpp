@@ -97,3 +97,15 @@ bool EncodeBmpHeaders(const ImageBuffer& image, unsigned char header[c_cbHeaders
     WriteU32(header + 42, 2835);
     return true;
 }
+
+bool WriteBmpFile(const ImageBuffer& image, FILE* file)
+{
+    if (!file)
+        return false;
+    unsigned char header[c_cbHeaders];
+    const size_t bytes = size_t(image.stride) * size_t(image.height > 0 ? image.height : 0);
+    bool ok = EncodeBmpHeaders(image, header) && std::fwrite(header, 1, sizeof header, file) == sizeof header &&
+              std::fwrite(image.pixels, 1, bytes, file) == bytes;
+    ok = std::fclose(file) == 0 && ok;
+    return ok;
+}

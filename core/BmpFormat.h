@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // The two headers at the start of every BMP file the loader reads: the 14-byte
 // file header and the 40-byte info header (larger info headers begin with the
@@ -41,3 +42,8 @@ int ParseBmpHeaders(const unsigned char* head, size_t available, uint64_t fileSi
 // pixels at offset 54) for writing `image` as a file. False when the file
 // would not fit the format's 32-bit sizes.
 bool EncodeBmpHeaders(const ImageBuffer& image, unsigned char header[c_cbHeaders]);
+
+// Writes `image` as a classic 24-bit BMP into `file` (opened for writing in
+// binary mode by the caller, who knows the platform's paths) and closes it.
+// False if the image cannot be described or any write or the close failed.
+bool WriteBmpFile(const ImageBuffer& image, FILE* file);

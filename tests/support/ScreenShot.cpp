@@ -36,13 +36,7 @@ bool SaveWindowShot(HWND hwnd, const std::wstring& path)
     }
     if (ok) {
         const ImageBuffer image{width, height, BmpStride(width), static_cast<unsigned char*>(bits)};
-        unsigned char header[c_cbHeaders];
-        FILE* file = _wfopen(path.c_str(), L"wb");
-        ok = file && EncodeBmpHeaders(image, header) &&
-             std::fwrite(header, 1, sizeof header, file) == sizeof header &&
-             std::fwrite(bits, 1, size_t(image.stride) * height, file) == size_t(image.stride) * height;
-        if (file)
-            ok = std::fclose(file) == 0 && ok;
+        ok = WriteBmpFile(image, _wfopen(path.c_str(), L"wb"));
     }
     if (bitmap)
         ::DeleteObject(bitmap);
