@@ -35,9 +35,9 @@ constexpr COLORREF c_acrGrid[] = {CMovieViewCtrl::c_crNoGrid, RGB(0, 0, 0), RGB(
 // The text of the row last asked for; the list view copies it at once.
 wchar_t s_szRowText[32];
 
-CMovieViewCtrl& ViewCtrl(CImageDlg* dialog)
+CMovieViewCtrl& ViewCtrl(CImageDlg& dialog)
 {
-    return *dialog->m_pClientView->m_pViewCtrl;
+    return *dialog.m_pClientView->m_pViewCtrl;
 }
 
 bool IsChecked(HMENU menu, UINT id)
@@ -58,25 +58,21 @@ bool ToggleCheck(HMENU menu, UINT id)
 CImageCompare g_ImageCompare;
 
 CImageCompare::CImageCompare()
-    : m_pImageDlg1(new CImageDlg), m_pImageDlg2(new CImageDlg)
+    : m_pImageDlg1(std::make_unique<CImageDlg>()), m_pImageDlg2(std::make_unique<CImageDlg>())
 {
 }
 
 // Runs at process exit, after the windows died with the modal dialog.
-CImageCompare::~CImageCompare()
-{
-    delete m_pImageDlg1;
-    delete m_pImageDlg2;
-}
+CImageCompare::~CImageCompare() = default;
 
 ImageBuffer& CImageCompare::FirstImage()
 {
-    return ViewCtrl(m_pImageDlg1).GetImage();
+    return ViewCtrl(*m_pImageDlg1).GetImage();
 }
 
 ImageBuffer& CImageCompare::SecondImage()
 {
-    return ViewCtrl(m_pImageDlg2).GetImage();
+    return ViewCtrl(*m_pImageDlg2).GetImage();
 }
 
 INT_PTR CImageCompare::DialogProc(HWND, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -214,7 +210,7 @@ void CImageCompare::OnAbout()
     ::DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), m_hWnd, AboutDlgProc, 0);
 }
 
-bool CImageCompare::OnFileOpen()
+void CImageCompare::OnFileOpen()
 {
     m_bLoaded = false;
     std::vector<wchar_t> first(c_cchSelection + 4, L'\0');
@@ -230,22 +226,21 @@ bool CImageCompare::OnFileOpen()
     dialog.lpstrDefExt = L"bmp";
     dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT;
     if (!::GetOpenFileNameW(&dialog))
-        return m_bLoaded;
+        return;
 
     const int chosen = SplitSelection(second.data(), second.size(), first.data(), first.size());
     if (chosen == 0) {
         ShowResourceMessage(IDS_TOO_MANY_FILES, m_hWnd);
-        return m_bLoaded;
+        return;
     }
     if (chosen == 1) {
         dialog.lpstrFile = second.data();
         dialog.nMaxFile = DWORD(second.size());
         dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
         if (!::GetOpenFileNameW(&dialog))
-            return m_bLoaded;
+            return;
     }
     m_bLoaded = LoadImagePair(first.data(), second.data());
-    return m_bLoaded;
 }
 
 int SplitSelection(wchar_t* second, size_t secondSize, wchar_t* first, size_t firstSize)
@@ -321,8 +316,8 @@ bool CImageCompare::LoadImagePair(const wchar_t* first, const wchar_t* second)
         loaded = true;
     }
 
-    for (CImageDlg* dialog : {m_pImageDlg1, m_pImageDlg2}) {
-        if (ViewCtrl(dialog).RebuildSurface())
+    for (CImageDlg* dialog : {m_pImageDlg1.get(), m_pImageDlg2.get()}) {
+        if (ViewCtrl(*dialog).RebuildSurface())
             dialog->LayoutChildren();
     }
     if (!IsChecked(m_hMenu, IDM_SHOW_IMAGES))
@@ -401,8 +396,8 @@ void CImageCompare::OnZoom(UINT command)
 {
     ::CheckMenuRadioItem(m_hMenu, IDM_ZOOM_1, IDM_ZOOM_8, command, MF_BYCOMMAND);
     const int zoom = c_anZoom[command - IDM_ZOOM_1];
-    for (CImageDlg* dialog : {m_pImageDlg1, m_pImageDlg2}) {
-        ViewCtrl(dialog).SetZoom(zoom);
+    for (CImageDlg* dialog : {m_pImageDlg1.get(), m_pImageDlg2.get()}) {
+        ViewCtrl(*dialog).SetZoom(zoom);
         dialog->m_pClientView->UpdateLayout();
     }
 }
@@ -410,14 +405,14 @@ void CImageCompare::OnZoom(UINT command)
 void CImageCompare::OnToolTip()
 {
     const bool on = ToggleCheck(m_hMenu, IDM_TOOLTIP);
-    ViewCtrl(m_pImageDlg1).EnableTooltip(on);
-    ViewCtrl(m_pImageDlg2).EnableTooltip(on);
+    ViewCtrl(*m_pImageDlg1).EnableTooltip(on);
+    ViewCtrl(*m_pImageDlg2).EnableTooltip(on);
 }
 
 void CImageCompare::OnGridColor(UINT command)
 {
     ::CheckMenuRadioItem(m_hMenu, IDM_GRID_NONE, IDM_GRID_BLUE, command, MF_BYCOMMAND);
     const COLORREF colour = c_acrGrid[command - IDM_GRID_NONE];
-    ViewCtrl(m_pImageDlg1).SetGridColor(colour);
-    ViewCtrl(m_pImageDlg2).SetGridColor(colour);
+    ViewCtrl(*m_pImageDlg1).SetGridColor(colour);
+    ViewCtrl(*m_pImageDlg2).SetGridColor(colour);
 }

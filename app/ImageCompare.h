@@ -5,6 +5,7 @@
 #include "ImageBuffer.h"
 
 #include <cstddef>
+#include <memory>
 
 class CImageDlg;
 
@@ -20,16 +21,9 @@ public:
 
     INT_PTR DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
 
-    bool OnFileOpen();
-    void OnDropFiles(HDROP drop);
+    // Loads both files into the image windows and compares them; true when
+    // both loaded (even if their sizes differ).
     bool LoadImagePair(const wchar_t* first, const wchar_t* second);
-    void ShowLoadError(UINT id);
-    void OnRecompare();
-    void ShowDifference(int index);
-    void OnShowImage();
-    void OnZoom(UINT command);
-    void OnToolTip();
-    void OnGridColor(UINT command);
     // Runs the scan at the spinner's tolerance and presents its result;
     // returns the count, or a negated message id when the scan failed.
     int CompareImages(const ImageBuffer& first, const ImageBuffer& second);
@@ -40,8 +34,8 @@ public:
     HMENU m_hMenu = nullptr;
     HWND m_hList = nullptr;
     bool m_bLoaded = false;
-    CImageDlg* m_pImageDlg1 = nullptr;
-    CImageDlg* m_pImageDlg2 = nullptr;
+    std::unique_ptr<CImageDlg> m_pImageDlg1;
+    std::unique_ptr<CImageDlg> m_pImageDlg2;
     DiffList m_DiffList;
 
 private:
@@ -51,7 +45,16 @@ private:
     bool OnCommand(UINT id);
     bool OnNotify(NMHDR& header);
     void OnAbout();
+    void OnFileOpen();
+    void OnDropFiles(HDROP drop);
+    void ShowLoadError(UINT id);
     void ShowCount(int count);
+    void OnRecompare();
+    void ShowDifference(int index);
+    void OnShowImage();
+    void OnZoom(UINT command);
+    void OnToolTip();
+    void OnGridColor(UINT command);
 };
 
 // The selection of the multi-selection open dialog in `first` (`firstSize`

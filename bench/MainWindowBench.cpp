@@ -92,9 +92,7 @@ void CALLBACK RunJob(HWND, UINT, UINT_PTR timer, DWORD)
 
 int main()
 {
-    g_hInstance = ::GetModuleHandleW(nullptr);
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
-    ::InitCommonControlsEx(&controls);
+    InitWindowing(::GetModuleHandleW(nullptr));
 
     const auto dir = std::filesystem::temp_directory_path() / L"tobrel-bench";
     std::filesystem::create_directories(dir);

@@ -73,7 +73,9 @@ int main()
     for (int zoom : {1, 2, 4, 8}) {
         control.SetZoom(zoom);
         control.RebuildSurface();
-        const size_t bytes = control.m_bmiSurface.bmiHeader.biSizeImage;
+        SurfaceGeometry geometry;
+        ComputeSurfaceGeometry(image, zoom, geometry);
+        const size_t bytes = geometry.bytes;
         std::vector<unsigned char> from(bytes, 1), to(bytes, 2);
         const int runs = zoom == 8 ? 5 : 11;
         const double rebuild = MedianMs(runs, [&] { control.RebuildSurface(); });
@@ -81,12 +83,17 @@ int main()
             std::memcpy(to.data(), from.data(), bytes);
             __asm__ volatile("" ::"r"(to.data()) : "memory");
         });
-        SurfaceGeometry geometry;
-        ComputeSurfaceGeometry(image, zoom, geometry);
         const double replicate = MedianMs(runs, [&] { ReplicateImage(image, zoom, geometry, to.data()); });
         const double fresh = MedianMs(runs, [&] {
+            BITMAPINFO info = {};
+            info.bmiHeader.biSize = sizeof info.bmiHeader;
+            info.bmiHeader.biWidth = geometry.width;
+            info.bmiHeader.biHeight = geometry.height;
+            info.bmiHeader.biPlanes = 1;
+            info.bmiHeader.biBitCount = 24;
+            info.bmiHeader.biSizeImage = geometry.bytes;
             void* bits = nullptr;
-            HBITMAP b = ::CreateDIBSection(nullptr, &control.m_bmiSurface, DIB_RGB_COLORS, &bits, nullptr, 0);
+            HBITMAP b = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
             std::memset(bits, 0, bytes);
             ::DeleteObject(b);
         });

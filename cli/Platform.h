@@ -29,6 +29,11 @@ private:
 
 FILE* OpenOutputFile(const char* path);
 
+// UTF-8 from the UTF-16 of a Windows argument.
+#ifdef _WIN32
+std::string Narrow(const wchar_t* wide);
+#endif
+
 // One line of text for the user on standard error, shown correctly on a
 // Windows console too.
 void WriteErrorLine(const std::string& line);

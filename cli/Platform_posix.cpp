@@ -1,7 +1,5 @@
 #include "Platform.h"
 
-#include "DiffTool.h"
-
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -42,9 +40,3 @@ void WriteErrorLine(const std::string& line)
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-
-
-int main(int argc, char** argv)
-{
-    return RunDiffTool(argc, argv);
-}

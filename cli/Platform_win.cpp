@@ -1,7 +1,5 @@
 #include "Platform.h"
 
-#include "DiffTool.h"
-
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -25,6 +23,8 @@ std::wstring Widen(const char* utf8)
     return wide;
 }
 
+} // namespace
+
 std::string Narrow(const wchar_t* wide)
 {
     const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
@@ -34,8 +34,6 @@ std::string Narrow(const wchar_t* wide)
     utf8.resize(utf8.size() - 1);
     return utf8;
 }
-
-} // namespace
 
 CMappedFile::~CMappedFile()
 {
@@ -86,19 +84,3 @@ void WriteErrorLine(const std::string& line)
     std::fflush(stderr);
 }
 
-
-
-int wmain(int argc, wchar_t** wargv)
-{
-    // The same bytes on every platform: no CR added to the list.
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-    std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i)
-        args.push_back(Narrow(wargv[i]));
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    return RunDiffTool(argc, argv.data());
-}

@@ -36,6 +36,15 @@ void RegisterWndClass(CBaseWindow& window)
     ::RegisterClassExW(&wc);
 }
 
+void InitWindowing(HINSTANCE instance)
+{
+    g_hInstance = instance;
+    INITCOMMONCONTROLSEX controls = {};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES;
+    ::InitCommonControlsEx(&controls);
+}
+
 LRESULT CALLBACK BaseWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (auto* window = AsPointer<CBaseWindow>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA)))

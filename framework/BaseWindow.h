@@ -32,6 +32,23 @@ public:
 // as windows of that class failing to be created.
 void RegisterWndClass(CBaseWindow& window);
 
+// Registers the class of `Window` on the first construction of such an object
+// in the process, and never again; each window class calls this from its
+// constructor.
+template <typename Window>
+void RegisterWndClassOnce(Window& window)
+{
+    static bool s_bRegistered = false;
+    if (!s_bRegistered) {
+        RegisterWndClass(window);
+        s_bRegistered = true;
+    }
+}
+
+// What the program's entry does before any window exists: remembers the
+// instance and registers the common controls the windows use.
+void InitWindowing(HINSTANCE instance);
+
 // Routes each message to the bound object's WindowProc; unbound windows get
 // DefWindowProcW.
 LRESULT CALLBACK BaseWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -2,25 +2,19 @@
 
 #include "MovieViewCtrl.h"
 
-bool CClientView::s_bRegistered = false;
+#include <utility>
 
 CClientView::CClientView()
 {
-    if (!s_bRegistered) {
-        RegisterWndClass(*this);
-        s_bRegistered = true;
-    }
+    RegisterWndClassOnce(*this);
 }
 
-CClientView::~CClientView()
-{
-    delete m_pViewCtrl;
-}
+CClientView::~CClientView() = default;
 
 bool CClientView::Create(DWORD style, int x, int y, int width, int height, HWND parent)
 {
     const bool created = CBaseWindow::Create(style, x, y, width, height, parent);
-    m_pViewCtrl = new CMovieViewCtrl;
+    m_pViewCtrl = std::make_unique<CMovieViewCtrl>();
     m_pViewCtrl->Create(WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd);
     return created;
 }
@@ -50,6 +44,7 @@ void CClientView::UpdateLayout()
     const SIZE image = m_pViewCtrl->GetViewSize();
     if (image.cx == 0)
         return;
+    ++m_nLayoutDepth;
     RECT client;
     ::GetClientRect(m_hWnd, &client);
 
@@ -75,6 +70,40 @@ void CClientView::UpdateLayout()
 
     ::SetWindowPos(m_pViewCtrl->m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     ::InvalidateRect(m_pViewCtrl->m_hWnd, nullptr, FALSE);
+    if (--m_nLayoutDepth == 0)
+        FitScrollPages();
+}
+
+// Hiding a shown bar lays the view out at once (WM_SIZE); with none shown
+// nothing does, so the layout runs here.
+void CClientView::FitNewImage()
+{
+    const LONG_PTR style = ::GetWindowLongPtrW(m_hWnd, GWL_STYLE);
+    if (style & (WS_HSCROLL | WS_VSCROLL))
+        ::ShowScrollBar(m_hWnd, SB_BOTH, FALSE);
+    else
+        UpdateLayout();
+}
+
+// The outer run may have set a bar's page from a client size that the other
+// bar then made smaller. Each shown bar's page becomes the room that is left
+// once both bars are in place, so that at the largest position the image's
+// last column and row lie at the view's edge.
+void CClientView::FitScrollPages()
+{
+    RECT client;
+    ::GetClientRect(m_hWnd, &client);
+    const LONG_PTR style = ::GetWindowLongPtrW(m_hWnd, GWL_STYLE);
+    const std::pair<int, LONG> bars[] = {{SB_HORZ, client.right}, {SB_VERT, client.bottom}};
+    for (const auto& [bar, room] : bars) {
+        if (!(style & (bar == SB_HORZ ? WS_HSCROLL : WS_VSCROLL)))
+            continue;
+        SCROLLINFO info = {};
+        info.cbSize = sizeof info;
+        info.fMask = SIF_PAGE;
+        info.nPage = UINT(room);
+        ::SetScrollInfo(m_hWnd, bar, &info, TRUE);
+    }
 }
 
 void CClientView::OnScroll(int bar, UINT code, UINT thumb)

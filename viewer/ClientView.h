@@ -2,6 +2,8 @@
 
 #include "BaseWindow.h"
 
+#include <memory>
+
 class CMovieViewCtrl;
 
 // The viewport of an image window. It holds the pixel view control, centres
@@ -20,10 +22,16 @@ public:
     // Recomputes the scroll bars and places the control; scroll positions
     // return to 0.
     void UpdateLayout();
+    // Lays the view out for a control that has changed its size while the
+    // view kept its own: from the whole view, as if the old image's bars had
+    // never been there.
+    void FitNewImage();
     void OnScroll(int bar, UINT code, UINT thumb);
 
-    CMovieViewCtrl* m_pViewCtrl = nullptr;
+    std::unique_ptr<CMovieViewCtrl> m_pViewCtrl;
 
 private:
-    static bool s_bRegistered;
+    void FitScrollPages();
+
+    int m_nLayoutDepth = 0;
 };

@@ -14,10 +14,7 @@ constexpr int c_nStatusHeight = 28;
 
 } // namespace
 
-CImageDlg::~CImageDlg()
-{
-    delete m_pClientView;
-}
+CImageDlg::~CImageDlg() = default;
 
 // Bound only after CreateDialogParamW returns: the dialog's WM_INITDIALOG and
 // first WM_SIZE never arrive here, so all set-up happens below.
@@ -25,7 +22,7 @@ bool CImageDlg::Create(UINT templateId, HWND parent)
 {
     const bool created = CBaseDialog::Create(templateId, parent);
 
-    m_pClientView = new CClientView;
+    m_pClientView = std::make_unique<CClientView>();
     m_pClientView->Create(WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd);
 
     HICON icon = ::LoadIconW(g_hInstance, MAKEINTRESOURCEW(IDI_TOBREL));
@@ -60,14 +57,22 @@ void CImageDlg::LayoutChildren()
     RECT client;
     ::GetClientRect(m_hWnd, &client);
     const int viewHeight = client.bottom > c_nStatusHeight ? client.bottom - c_nStatusHeight : 0;
+    RECT before;
+    ::GetWindowRect(m_pClientView->m_hWnd, &before);
     ::SetWindowPos(m_pClientView->m_hWnd, nullptr, 0, 0, client.right, viewHeight, SWP_NOZORDER);
     ::SetWindowPos(m_hStatusBar, nullptr, 0, client.bottom - c_nStatusHeight, client.right,
                    c_nStatusHeight, SWP_NOZORDER);
+    // A new size reaches the view as WM_SIZE, which lays it out; the same
+    // size does not, yet the control in it may have changed.
+    RECT after;
+    ::GetWindowRect(m_pClientView->m_hWnd, &after);
+    if (after.right - after.left == before.right - before.left && after.bottom - after.top == before.bottom - before.top)
+        m_pClientView->FitNewImage();
 }
 
 void CImageDlg::MarkPixel(int x, int y)
 {
-    CMovieViewCtrl* control = m_pClientView->m_pViewCtrl;
+    CMovieViewCtrl* control = m_pClientView->m_pViewCtrl.get();
     control->SetMarkerPos(x, y);
     const PixelColor colour = control->GetPixelColor(x, y);
     wchar_t text[64] = {};

@@ -2,6 +2,8 @@
 
 #include "BaseDialog.h"
 
+#include <memory>
+
 class CClientView;
 
 // An image window: dialog 129 with the scrolling view above a status bar
@@ -16,11 +18,13 @@ public:
     bool Create(UINT templateId, HWND parent) override;
     INT_PTR DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
 
+    // Places the view and the status bar, and has the view lay out the
+    // control even when its own size stays (after a load of another size).
     void LayoutChildren();
     // Marks image pixel (x, y) and describes it in the status bar; (-1, -1)
     // clears both.
     void MarkPixel(int x, int y);
 
-    CClientView* m_pClientView = nullptr;
+    std::unique_ptr<CClientView> m_pClientView;
     HWND m_hStatusBar = nullptr;
 };

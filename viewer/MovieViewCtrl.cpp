@@ -1,8 +1,8 @@
 #include "MovieViewCtrl.h"
 
-#include <cwchar>
+#include "ScopedSelect.h"
 
-bool CMovieViewCtrl::s_bRegistered = false;
+#include <cwchar>
 
 namespace {
 
@@ -19,10 +19,7 @@ int ClampToInt(int64_t value)
 
 CMovieViewCtrl::CMovieViewCtrl()
 {
-    if (!s_bRegistered) {
-        RegisterWndClass(*this);
-        s_bRegistered = true;
-    }
+    RegisterWndClassOnce(*this);
 }
 
 CMovieViewCtrl::~CMovieViewCtrl()
@@ -189,14 +186,15 @@ void CMovieViewCtrl::PaintContent(HDC dc)
     const int ox = (client.right - width) / 2 > 0 ? (client.right - width) / 2 : 0;
     const int oy = (client.bottom - height) / 2 > 0 ? (client.bottom - height) / 2 : 0;
     HDC memory = ::CreateCompatibleDC(dc);
-    ::SelectObject(memory, m_hSurface);
-    ::BitBlt(dc, ox, oy, width, height, memory, 0, 0, SRCCOPY);
-    // Deleting the memory DC lets go of the surface, so it can be deleted later.
+    {
+        const CScopedSelect surface(memory, m_hSurface);
+        ::BitBlt(dc, ox, oy, width, height, memory, 0, 0, SRCCOPY);
+    }
     ::DeleteDC(memory);
 
     if (m_hGridPen) {
         const int step = c_nGridSpacing * m_nZoom;
-        HGDIOBJ oldPen = ::SelectObject(dc, m_hGridPen);
+        const CScopedSelect pen(dc, m_hGridPen);
         for (int x = 0; x < m_nViewWidth; x += step) {
             ::MoveToEx(dc, x, 0, nullptr);
             ::LineTo(dc, x, m_nViewHeight);
@@ -205,16 +203,13 @@ void CMovieViewCtrl::PaintContent(HDC dc)
             ::MoveToEx(dc, 0, y, nullptr);
             ::LineTo(dc, m_nViewWidth, y);
         }
-        ::SelectObject(dc, oldPen);
     }
 
     if (m_ptMarker.x != -1) {
         const MarkerRect frame = MarkerRectFor(m_ptMarker.x, m_ptMarker.y, m_nZoom);
-        HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
-        HGDIOBJ oldPen = ::SelectObject(dc, m_hMarkerPen);
+        const CScopedSelect brush(dc, ::GetStockObject(NULL_BRUSH));
+        const CScopedSelect pen(dc, m_hMarkerPen);
         ::Rectangle(dc, frame.left, frame.top, frame.right, frame.bottom);
-        ::SelectObject(dc, oldBrush);
-        ::SelectObject(dc, oldPen);
     }
 }
 

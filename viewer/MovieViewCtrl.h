@@ -40,14 +40,8 @@ public:
     HWND m_hTooltip = nullptr;
     int m_nZoom = 1;
     bool m_bShowTooltip = false;
-    HPEN m_hGridPen = nullptr;
-    HPEN m_hMarkerPen = nullptr;
     int m_nViewWidth = 0;
     int m_nViewHeight = 0;
-    ImageBuffer m_image;
-    HBITMAP m_hSurface = nullptr;
-    BITMAPINFO m_bmiSurface = {};
-    void* m_pSurfaceBits = nullptr;
     POINT m_ptMarker = {-1, -1};
 
 private:
@@ -58,5 +52,13 @@ private:
     void DeleteSurface();
     TTTOOLINFOW ToolRecord() const;
 
-    static bool s_bRegistered;
+    ImageBuffer m_image;
+    // The control owns its pens and its surface, a DIB section whose bits the
+    // replication writes; only PaintContent selects them, and only for the
+    // length of a paint.
+    HPEN m_hGridPen = nullptr;
+    HPEN m_hMarkerPen = nullptr;
+    HBITMAP m_hSurface = nullptr;
+    BITMAPINFO m_bmiSurface = {};
+    void* m_pSurfaceBits = nullptr;
 };

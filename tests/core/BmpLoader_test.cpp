@@ -5,155 +5,104 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-
 namespace {
 
-// Frees the record however the test ends.
-struct LoadedImage : ImageBuffer
+class BmpLoader : public testing::Test
 {
-    ~LoadedImage() { FreeImageBuffer(*this); }
-};
+protected:
+    ~BmpLoader() override { FreeImageBuffer(m_image); }
 
-int Load(ImageBuffer& image, const std::filesystem::path& path)
-{
-    return LoadBmpFile(image, WidePath(path).c_str());
-}
+    int Load(const std::filesystem::path& path) { return LoadBmpFile(m_image, WidePath(path).c_str()); }
 
-Rgb PixelAt(const ImageBuffer& image, int x, int y)
-{
-    const unsigned char* p = image.pixels + PixelOffset(image, x, y);
-    return {p[2], p[1], p[0]};
-}
-
-void ExpectPicture(const ImageBuffer& image, int width, int height, const PixelFn& pixel)
-{
-    ASSERT_EQ(image.width, width);
-    ASSERT_EQ(image.height, height);
-    ASSERT_EQ(image.stride, (width * 3 + 3) / 4 * 4);
-    ASSERT_NE(image.pixels, nullptr);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            ASSERT_EQ(PixelAt(image, x, y), pixel(x, y)) << "at (" << x << ", " << y << ")";
+    // Every pixel where the picture has it, in the bottom-up rows of a
+    // padded stride.
+    void ExpectPicture(int width, int height, const PixelFn& pixel)
+    {
+        ASSERT_EQ(m_image.width, width);
+        ASSERT_EQ(m_image.height, height);
+        ASSERT_EQ(m_image.stride, (width * 3 + 3) / 4 * 4);
+        ASSERT_NE(m_image.pixels, nullptr);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const unsigned char* p = m_image.pixels + (height - 1 - y) * m_image.stride + 3 * x;
+                ASSERT_EQ((Rgb{p[2], p[1], p[0]}), pixel(x, y)) << "at (" << x << ", " << y << ")";
+            }
+        }
     }
-}
+
+    void ExpectEmpty()
+    {
+        EXPECT_EQ(m_image.pixels, nullptr);
+        EXPECT_EQ(m_image.width, 0);
+        EXPECT_EQ(m_image.height, 0);
+        EXPECT_EQ(m_image.stride, 0);
+    }
+
+    TempDir m_dir;
+    ImageBuffer m_image;
+};
 
 } // namespace
 
-TEST(BmpLoader, KeepsRowsBottomUpAsStored)
+// Files that real programs write: each loads with its real pixels.
+TEST_F(BmpLoader, ReadsPixelsWhereTheFileSaysTheyStart)
 {
-    TempDir dir;
-    BmpSpec spec;
-    spec.width = 2;
-    spec.height = 2;
-    spec.pixel = [](int x, int y) { return Rgb{uint8_t(10 * x + 100 * y), 1, 2}; };
-    LoadedImage image;
-    ASSERT_EQ(Load(image, dir.WriteBmp("a.bmp", spec)), 0);
-    EXPECT_EQ(image.stride, 8);
-    // Top-left pixel lies in the second stored row, bottom-left in the first.
-    EXPECT_EQ(image.pixels[8], 2);
-    EXPECT_EQ(image.pixels[9], 1);
-    EXPECT_EQ(image.pixels[10], 0);
-    EXPECT_EQ(image.pixels[2], 100);
-    EXPECT_EQ(image.pixels[5], 110);
-}
-
-TEST(BmpLoader, RoundsStrideUpToFourBytes)
-{
-    struct Case { int width, height, stride; };
-    for (const Case c : {Case{3, 2, 12}, Case{4, 1, 12}, Case{1, 1, 4}, Case{5, 3, 16}, Case{8, 1, 24}}) {
-        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
-        TempDir dir;
-        BmpSpec spec;
-        spec.width = c.width;
-        spec.height = c.height;
-        LoadedImage image;
-        ASSERT_EQ(Load(image, dir.WriteBmp("s.bmp", spec)), 0);
-        EXPECT_EQ(image.stride, c.stride);
-        ExpectPicture(image, c.width, c.height, Gradient);
-    }
-}
-
-// Files that real programs write: each must load with its real pixels.
-TEST(BmpLoader, ReadsPixelsWhereTheFileSaysTheyStart)
-{
-    struct Case { const char* name; uint32_t infoSize; uint32_t gap; int32_t height; int64_t sizeImage; };
+    struct Case { const char* name; int width; int32_t height; uint32_t infoSize, gap; int64_t sizeImage; };
     const Case cases[] = {
-        {"classic 40-byte header", 40, 0, 3, -1},
-        {"108-byte header", 108, 0, 3, -1},
-        {"124-byte header", 124, 0, 3, -1},
-        {"colour table gap", 40, 36, 3, -1},
-        {"124-byte header with gap", 124, 4, 3, -1},
-        {"top-down rows", 40, 0, -3, -1},
-        {"top-down with 124-byte header", 124, 0, -3, -1},
-        {"biSizeImage 0", 40, 0, 3, 0},
-        {"biSizeImage too small", 40, 0, 3, 5},
-        {"biSizeImage too large", 40, 0, 3, 4096},
+        {"classic 40-byte header", 7, 3, 40, 0, -1},
+        {"one pixel", 1, 1, 40, 0, -1},
+        {"no padding", 4, 2, 40, 0, -1},
+        {"108-byte header", 5, 3, 108, 0, -1},
+        {"124-byte header with gap", 7, 3, 124, 4, -1},
+        {"colour table gap", 7, 3, 40, 36, -1},
+        {"top-down rows", 7, -3, 40, 0, -1},
+        {"top-down with 124-byte header", 8, -5, 124, 0, -1},
+        {"biSizeImage 0", 7, 3, 40, 0, 0},
+        {"biSizeImage too small", 7, 3, 40, 0, 5},
+        {"biSizeImage too large", 7, 3, 40, 0, 4096},
+        {"比較画像", 2, 3, 40, 0, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir dir;
-        BmpSpec spec;
-        spec.width = 7;
-        spec.height = c.height;
+        BmpSpec spec = Picture(c.width, c.height);
         spec.infoSize = c.infoSize;
         spec.gapBytes = c.gap;
         spec.sizeImage = c.sizeImage;
-        LoadedImage image;
-        ASSERT_EQ(Load(image, dir.WriteBmp("v.bmp", spec)), 0);
-        ExpectPicture(image, 7, 3, Gradient);
+        ASSERT_EQ(Load(m_dir.WriteBmp(std::string(c.name) + ".bmp", spec)), 0);
+        ExpectPicture(c.width, std::abs(c.height), Gradient);
     }
 }
 
-TEST(BmpLoader, RejectsBadFilesWithTheirOwnCode)
+TEST_F(BmpLoader, RefusesBadAndHostileFilesWithTheirOwnCode)
 {
-    struct Case { const char* name; std::function<void(BmpSpec&)> change; int expected; };
-    const Case cases[] = {
-        {"signature MB", [](BmpSpec& s) { s.signature[0] = 'M'; s.signature[1] = 'B'; }, IDS_NOT_BITMAP},
-        {"8-bit", [](BmpSpec& s) { s.bitCount = 8; }, IDS_UNSUPPORTED_FORMAT},
-        {"32-bit", [](BmpSpec& s) { s.bitCount = 32; }, IDS_UNSUPPORTED_FORMAT},
-        {"bit fields", [](BmpSpec& s) { s.compression = 3; }, IDS_UNSUPPORTED_FORMAT},
-        {"RLE", [](BmpSpec& s) { s.compression = 1; }, IDS_UNSUPPORTED_FORMAT},
-        {"12-byte core header", [](BmpSpec& s) { s.infoSize = 12; s.gapBytes = 28; }, IDS_UNSUPPORTED_FORMAT},
-        {"width 0", [](BmpSpec& s) { s.width = 0; }, IDS_NOT_BITMAP},
-        {"height 0", [](BmpSpec& s) { s.height = 0; }, IDS_NOT_BITMAP},
-        {"negative width", [](BmpSpec& s) { s.width = -4; }, IDS_NOT_BITMAP},
-        {"rows start inside the headers", [](BmpSpec& s) { s.offBits = 40; }, IDS_NOT_BITMAP},
-        {"rows start inside a long header", [](BmpSpec& s) { s.infoSize = 124; s.offBits = 54; }, IDS_NOT_BITMAP},
-        {"rows start past the end", [](BmpSpec& s) { s.offBits = 1 << 20; }, IDS_NOT_BITMAP},
-        {"width 65536", [](BmpSpec& s) { s.width = 65536; s.height = 1; s.pixel = [](int, int) { return Rgb{}; }; }, IDS_IMAGE_TOO_LARGE},
-        {"height -65536", [](BmpSpec& s) { s.height = -65536; s.width = 1; s.pixel = [](int, int) { return Rgb{}; }; }, IDS_IMAGE_TOO_LARGE},
+    const auto changed = [](std::function<void(BmpSpec&)> change) {
+        BmpSpec spec = Picture(4, 2);
+        change(spec);
+        return BuildBmp(spec);
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        BmpSpec spec;
-        spec.width = 4;
-        spec.height = 2;
-        c.change(spec);
-        LoadedImage image;
-        EXPECT_EQ(Load(image, dir.WriteBmp("bad.bmp", spec)), c.expected);
-        EXPECT_EQ(image.pixels, nullptr);
-        EXPECT_EQ(image.width, 0);
-        EXPECT_EQ(image.height, 0);
-        EXPECT_EQ(image.stride, 0);
-    }
-}
-
-TEST(BmpLoader, RejectsShortAndHostileHeaders)
-{
-    BmpSpec spec;
-    spec.width = 4;
-    spec.height = 4;
-    const std::vector<uint8_t> good = BuildBmp(spec);
-
-    auto patched = [&](size_t at, std::vector<uint8_t> bytes) {
+    const std::vector<uint8_t> good = BuildBmp(Picture(4, 4));
+    const auto patched = [&](size_t at, std::vector<uint8_t> bytes) {
         auto out = good;
         std::copy(bytes.begin(), bytes.end(), out.begin() + long(at));
         return out;
     };
+    const auto black = [](int, int) { return Rgb{}; };
     struct Case { const char* name; std::vector<uint8_t> bytes; int expected; };
     const Case cases[] = {
+        {"signature MB", changed([](BmpSpec& s) { s.signature[0] = 'M'; s.signature[1] = 'B'; }), IDS_NOT_BITMAP},
+        {"8-bit", changed([](BmpSpec& s) { s.bitCount = 8; }), IDS_UNSUPPORTED_FORMAT},
+        {"32-bit", changed([](BmpSpec& s) { s.bitCount = 32; }), IDS_UNSUPPORTED_FORMAT},
+        {"bit fields", changed([](BmpSpec& s) { s.compression = 3; }), IDS_UNSUPPORTED_FORMAT},
+        {"RLE", changed([](BmpSpec& s) { s.compression = 1; }), IDS_UNSUPPORTED_FORMAT},
+        {"12-byte core header", changed([](BmpSpec& s) { s.infoSize = 12; s.gapBytes = 28; }), IDS_UNSUPPORTED_FORMAT},
+        {"width 0", changed([](BmpSpec& s) { s.width = 0; }), IDS_NOT_BITMAP},
+        {"height 0", changed([](BmpSpec& s) { s.height = 0; }), IDS_NOT_BITMAP},
+        {"negative width", changed([](BmpSpec& s) { s.width = -4; }), IDS_NOT_BITMAP},
+        {"rows start inside the headers", changed([](BmpSpec& s) { s.offBits = 40; }), IDS_NOT_BITMAP},
+        {"rows start inside a long header", changed([](BmpSpec& s) { s.infoSize = 124; s.offBits = 54; }), IDS_NOT_BITMAP},
+        {"rows start past the end", changed([](BmpSpec& s) { s.offBits = 1 << 20; }), IDS_NOT_BITMAP},
+        {"width 65536", changed([&](BmpSpec& s) { s.width = 65536; s.height = 1; s.pixel = black; }), IDS_IMAGE_TOO_LARGE},
+        {"height -65536", changed([&](BmpSpec& s) { s.height = -65536; s.width = 1; s.pixel = black; }), IDS_IMAGE_TOO_LARGE},
         {"empty file", {}, IDS_NOT_BITMAP},
         {"13 bytes", {good.begin(), good.begin() + 13}, IDS_NOT_BITMAP},
         {"53 bytes with signature", {good.begin(), good.begin() + 53}, IDS_NOT_BITMAP},
@@ -167,78 +116,39 @@ TEST(BmpLoader, RejectsShortAndHostileHeaders)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir dir;
-        LoadedImage image;
-        EXPECT_EQ(Load(image, dir.Write("h.bmp", c.bytes)), c.expected);
-        EXPECT_EQ(image.pixels, nullptr);
-        EXPECT_EQ(image.width, 0);
+        EXPECT_EQ(Load(m_dir.Write("bad.bmp", c.bytes)), c.expected);
+        ExpectEmpty();
     }
 }
 
-TEST(BmpLoader, ReportsFilesThatCannotBeRead)
+TEST_F(BmpLoader, ReportsWhatCannotBeReadAndEmptiesTheRecordFirst)
 {
-    TempDir dir;
-    LoadedImage image;
-    EXPECT_EQ(Load(image, dir.Path() / "missing.bmp"), IDS_CANNOT_READ);
-    EXPECT_EQ(Load(image, dir.Path()), IDS_CANNOT_READ);
-    std::filesystem::create_directory(dir.Path() / "folder.bmp");
-    EXPECT_EQ(Load(image, dir.Path() / "folder.bmp"), IDS_CANNOT_READ);
-    EXPECT_EQ(image.pixels, nullptr);
-    EXPECT_EQ(image.width, 0);
+    const auto good = m_dir.WriteBmp("good.bmp", Picture(3, 3));
+    std::filesystem::create_directory(m_dir.Path() / "folder.bmp");
+    for (const auto& path : {m_dir.Path() / "missing.bmp", m_dir.Path() / "folder.bmp", m_dir.Path()}) {
+        SCOPED_TRACE(path.string());
+        ASSERT_EQ(Load(good), 0);
+        EXPECT_EQ(Load(path), IDS_CANNOT_READ);
+        ExpectEmpty();
+    }
+    ASSERT_EQ(Load(good), 0);
+    ASSERT_EQ(Load(good), 0);
+    ExpectPicture(3, 3, Gradient);
 }
 
-TEST(BmpLoader, EmptiesTheRecordBeforeEveryLoad)
+TEST(BmpFormat, WritesFilesTheLoaderReadsBack)
 {
     TempDir dir;
-    BmpSpec spec;
-    spec.width = 3;
-    spec.height = 3;
-    const auto good = dir.WriteBmp("good.bmp", spec);
-    spec.bitCount = 8;
-    const auto rejected = dir.WriteBmp("rejected.bmp", spec);
-
-    LoadedImage image;
-    ASSERT_EQ(Load(image, good), 0);
-    ASSERT_NE(image.pixels, nullptr);
-    EXPECT_EQ(Load(image, rejected), IDS_UNSUPPORTED_FORMAT);
-    EXPECT_EQ(image.pixels, nullptr);
-    EXPECT_EQ(image.width, 0);
-    EXPECT_EQ(image.height, 0);
-    EXPECT_EQ(image.stride, 0);
-    ASSERT_EQ(Load(image, good), 0);
-    ASSERT_EQ(Load(image, good), 0);
-    ExpectPicture(image, 3, 3, Gradient);
-}
-
-TEST(BmpLoader, OpensJapaneseFileNames)
-{
-    TempDir dir;
-    BmpSpec spec;
-    spec.width = 2;
-    spec.height = 3;
-    LoadedImage image;
-    ASSERT_EQ(Load(image, dir.WriteBmp("比較画像.bmp", spec)), 0);
-    ExpectPicture(image, 2, 3, Gradient);
-}
-
-TEST(BmpFormat, WritesHeadersTheLoaderReadsBack)
-{
-    const int width = 5, height = 3;
-    std::vector<unsigned char> pixels(size_t(BmpStride(width) * height));
-    for (size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = uint8_t(i * 31);
-    ImageBuffer source{width, height, BmpStride(width), pixels.data()};
-
+    MemoryImage source(5, 3, Gradient);
     std::vector<uint8_t> file(c_cbHeaders);
-    ASSERT_TRUE(EncodeBmpHeaders(source, file.data()));
-    file.insert(file.end(), pixels.begin(), pixels.end());
-    TempDir dir;
-    LoadedImage image;
-    ASSERT_EQ(Load(image, dir.Write("w.bmp", file)), 0);
-    EXPECT_EQ(image.width, width);
-    EXPECT_EQ(image.height, height);
-    EXPECT_EQ(std::vector<unsigned char>(image.pixels, image.pixels + pixels.size()), pixels);
+    ASSERT_TRUE(EncodeBmpHeaders(source.Record(), file.data()));
+    file.insert(file.end(), source.bytes.begin(), source.bytes.end());
+    ImageBuffer image;
+    ASSERT_EQ(LoadBmpFile(image, WidePath(dir.Write("w.bmp", file)).c_str()), 0);
+    EXPECT_EQ(image.width, 5);
+    EXPECT_EQ(image.height, 3);
+    EXPECT_EQ(std::vector<uint8_t>(image.pixels, image.pixels + source.bytes.size()), source.bytes);
+    FreeImageBuffer(image);
 
-    const ImageBuffer huge{65535, 65535, BmpStride(65535), nullptr};
-    EXPECT_FALSE(EncodeBmpHeaders(huge, file.data()));
+    EXPECT_FALSE(EncodeBmpHeaders(ImageBuffer{65535, 65535, BmpStride(65535), nullptr}, file.data()));
 }

@@ -1,22 +1,63 @@
 #include "BmpBuilder.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <unistd.h>
+#endif
+
 namespace {
 
-void Put16(std::vector<uint8_t>& out, size_t at, uint32_t value)
+void Put(std::vector<uint8_t>& out, size_t at, uint32_t value, int bytes = 4)
 {
-    out[at] = uint8_t(value);
-    out[at + 1] = uint8_t(value >> 8);
+    for (int i = 0; i < bytes; ++i)
+        out[at + i] = uint8_t(value >> (8 * i));
 }
 
-void Put32(std::vector<uint8_t>& out, size_t at, uint32_t value)
+unsigned long ProcessId()
 {
-    for (int i = 0; i < 4; ++i)
-        out[at + i] = uint8_t(value >> (8 * i));
+#ifdef _WIN32
+    return ::GetCurrentProcessId();
+#else
+    return unsigned(::getpid());
+#endif
+}
+
+bool IsProcessAlive(unsigned long pid)
+{
+#ifdef _WIN32
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    if (!process)
+        return false;
+    const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(process);
+    return running;
+#else
+    return ::kill(pid_t(pid), 0) == 0;
+#endif
+}
+
+constexpr char c_szPrefix[] = "tobrel-test-";
+
+// Folders named tobrel-test-PID-... whose process is gone.
+void RemoveLeftovers(const std::filesystem::path& base)
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(base, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(c_szPrefix, 0) != 0)
+            continue;
+        const unsigned long pid = std::strtoul(name.c_str() + sizeof c_szPrefix - 1, nullptr, 10);
+        if (pid != 0 && pid != ProcessId() && !IsProcessAlive(pid))
+            std::filesystem::remove_all(entry.path(), error);
+    }
 }
 
 } // namespace
@@ -24,6 +65,15 @@ void Put32(std::vector<uint8_t>& out, size_t at, uint32_t value)
 Rgb Gradient(int x, int y)
 {
     return {uint8_t(x * 7 + y * 3), uint8_t(x * 13 + 5), uint8_t(y * 11 + 17)};
+}
+
+BmpSpec Picture(int width, int height, PixelFn pixel)
+{
+    BmpSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.pixel = std::move(pixel);
+    return spec;
 }
 
 std::vector<uint8_t> BuildBmp(const BmpSpec& spec)
@@ -36,20 +86,20 @@ std::vector<uint8_t> BuildBmp(const BmpSpec& spec)
 
     out[0] = uint8_t(spec.signature[0]);
     out[1] = uint8_t(spec.signature[1]);
-    Put32(out, 2, uint32_t(out.size()));
-    Put32(out, 10, uint32_t(spec.offBits >= 0 ? spec.offBits : int64_t(pixelStart)));
+    Put(out, 2, uint32_t(out.size()));
+    Put(out, 10, uint32_t(spec.offBits >= 0 ? spec.offBits : int64_t(pixelStart)));
     if (spec.infoSize >= 4)
-        Put32(out, 14, spec.infoSize);
+        Put(out, 14, spec.infoSize);
     if (spec.infoSize >= 40) {
-        Put32(out, 18, uint32_t(spec.width));
-        Put32(out, 22, uint32_t(spec.height));
-        Put16(out, 26, 1);
-        Put16(out, 28, spec.bitCount);
-        Put32(out, 30, spec.compression);
-        Put32(out, 34, uint32_t(spec.sizeImage >= 0 ? spec.sizeImage : stride * rows));
+        Put(out, 18, uint32_t(spec.width));
+        Put(out, 22, uint32_t(spec.height));
+        Put(out, 26, 1, 2);
+        Put(out, 28, spec.bitCount, 2);
+        Put(out, 30, spec.compression);
+        Put(out, 34, uint32_t(spec.sizeImage >= 0 ? spec.sizeImage : stride * rows));
     }
-    // Fill the gap and the rest of a long header with a pattern a loader
-    // that starts reading at the wrong place would pick up.
+    // The gap and the rest of a long header hold a pattern that a loader
+    // starting at the wrong place would pick up.
     for (size_t i = 54; i < pixelStart; ++i)
         out[i] = uint8_t(0xA5 ^ i);
 
@@ -67,6 +117,46 @@ std::vector<uint8_t> BuildBmp(const BmpSpec& spec)
             row[p] = 0xEE;  // padding is never interpreted
     }
     return out;
+}
+
+MemoryImage::MemoryImage(int w, int h, uint8_t fill)
+    : width(w), height(h), stride((w * 3 + 3) / 4 * 4), bytes(size_t(stride) * h, fill)
+{
+}
+
+MemoryImage::MemoryImage(int w, int h, const PixelFn& pixel) : MemoryImage(w, h)
+{
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const Rgb c = pixel(x, y);
+            At(x, y)[0] = c.b;
+            At(x, y)[1] = c.g;
+            At(x, y)[2] = c.r;
+        }
+    }
+}
+
+Rgb PairBase(int x, int y)
+{
+    return {uint8_t(30 + 20 * x), uint8_t(60 + 25 * y), uint8_t(100 + x + y)};
+}
+
+Rgb PairChanged(int x, int y)
+{
+    Rgb c = PairBase(x, y);
+    if (x == 4 && y == 0)
+        c.r = uint8_t(c.r + 40);
+    if (x == 1 && y == 2)
+        c.g = uint8_t(c.g - 12);
+    if (x == 5 && y == 3)
+        c.b = uint8_t(c.b + 3);
+    return c;
+}
+
+std::wstring ColourText(int x, int y, const Rgb& c)
+{
+    return L"XY=(" + std::to_wstring(x) + L", " + std::to_wstring(y) + L"), RGB=(" + std::to_wstring(c.r) + L", " +
+           std::to_wstring(c.g) + L", " + std::to_wstring(c.b) + L")";
 }
 
 std::wstring WidePath(const std::filesystem::path& path)
@@ -93,15 +183,13 @@ TempDir::TempDir()
 {
     static std::atomic<int> s_counter{0};
     const auto base = std::filesystem::temp_directory_path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = base / ("tobrel-test-" + std::to_string(std::rand()) + "-" +
-                                 std::to_string(s_counter++));
-        if (std::filesystem::create_directory(candidate)) {
-            m_path = candidate;
-            return;
-        }
-    }
-    throw std::runtime_error("cannot create a temporary folder");
+    if (s_counter == 0)
+        RemoveLeftovers(base);
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    m_path = base / (c_szPrefix + std::to_string(ProcessId()) + "-" + std::to_string(now) + "-" +
+                     std::to_string(s_counter++));
+    if (!std::filesystem::create_directory(m_path))
+        throw std::runtime_error("cannot create " + m_path.string());
 }
 
 TempDir::~TempDir()

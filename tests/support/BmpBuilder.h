@@ -1,7 +1,11 @@
 #pragma once
 
-// Builds BMP files byte by byte for tests, with every header field open to
-// change, so that both good variants and hostile files can be written.
+// Test pictures: BMP files built byte by byte with every header field open to
+// change (good variants and hostile files alike), images held in memory the
+// way a loaded file is, the pair the window tests compare, and temporary
+// folders.
+
+#include "ImageBuffer.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -34,13 +38,37 @@ struct BmpSpec
     PixelFn pixel = Gradient;
 };
 
+BmpSpec Picture(int width, int height, PixelFn pixel = Gradient);
 std::vector<uint8_t> BuildBmp(const BmpSpec& spec);
+
+// An image in memory, addressed as a loaded file: rows bottom-up, padded.
+struct MemoryImage
+{
+    MemoryImage(int w, int h, uint8_t fill = 0);
+    MemoryImage(int w, int h, const PixelFn& pixel);
+
+    uint8_t* At(int x, int y) { return bytes.data() + size_t(height - 1 - y) * stride + 3 * size_t(x); }
+    ImageBuffer Record() { return {width, height, stride, bytes.data()}; }
+
+    int width, height, stride;
+    std::vector<uint8_t> bytes;
+};
+
+// The pair the window tests compare: a 6 x 4 picture, and the same with three
+// pixels changed: (4, 0) by +40 in red, (1, 2) by -12 in green, (5, 3) by +3
+// in blue. At tolerance 1 all three differ, at 12 two, above 40 none.
+Rgb PairBase(int x, int y);
+Rgb PairChanged(int x, int y);
+
+// An image window's status text for pixel (x, y) of colour c.
+std::wstring ColourText(int x, int y, const Rgb& c);
 
 // The path as the UTF-16 (Windows) or UTF-32 text the loader takes, whatever
 // the process's locale.
 std::wstring WidePath(const std::filesystem::path& path);
 
-// A file in a fresh folder of its own, removed with the object.
+// A fresh folder, removed with the object. Its name holds the process id, so
+// the first folder a process makes also removes what killed runs left.
 class TempDir
 {
 public:

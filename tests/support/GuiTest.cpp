@@ -1,8 +1,8 @@
 #include "GuiTest.h"
 
+#include "ScopedSelect.h"
+
 #include <algorithm>
-#include <cstdio>
-#include <vector>
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
 {
@@ -116,3 +116,34 @@ std::wstring ClassName(HWND hwnd)
     return name;
 }
 
+
+void ForgetOpenDialogFolders()
+{
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ComDlg32");
+}
+
+std::vector<uint32_t> CapturePaint(const std::function<void(HDC)>& paint, int width, int height)
+{
+    std::vector<uint32_t> out(size_t(width) * height);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC memory = ::CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    {
+        const CScopedSelect selected(memory, bitmap);
+        auto* pixels = static_cast<uint32_t*>(bits);
+        std::fill(pixels, pixels + out.size(), 0x010203);
+        paint(memory);
+        ::GdiFlush();
+        for (size_t i = 0; i < out.size(); ++i)
+            out[i] = pixels[i] & 0xFFFFFF;
+    }
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    return out;
+}

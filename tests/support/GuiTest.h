@@ -3,11 +3,11 @@
 // Helpers for tests that drive real windows on this thread. Every wait is
 // bounded: messages are pumped until a condition holds or the time is up.
 
-#include "ScreenShot.h"
 #include "Win32.h"
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // Dispatches this thread's messages until `done` holds or `timeoutMs` has
 // passed; returns whether it holds.
@@ -48,3 +48,12 @@ HWND FindThreadWindow(const wchar_t* className, const wchar_t* caption = nullptr
 
 std::wstring WindowText(HWND hwnd);
 std::wstring ClassName(HWND hwnd);
+
+// What `paint` draws into a memory DC of width x height pixels that starts
+// as 0x010203, as 0xRRGGBB values row by row from the top.
+std::vector<uint32_t> CapturePaint(const std::function<void(HDC)>& paint, int width, int height);
+
+// The open dialog remembers the last folder of each program in the registry
+// and starts there; tests that type names relative to their own folder make
+// it forget, so that no earlier run (an interrupted one included) leaks in.
+void ForgetOpenDialogFolders();

@@ -1,6 +1,5 @@
 // The entry of every test program that creates windows: the program's own
-// resources are linked into it, and the common controls are registered as
-// the program's entry does.
+// resources are linked in, and the windowing starts as the program's does.
 
 #include "BaseWindow.h"
 
@@ -8,12 +7,7 @@
 
 int main(int argc, char** argv)
 {
-    g_hInstance = ::GetModuleHandleW(nullptr);
-    INITCOMMONCONTROLSEX controls = {};
-    controls.dwSize = sizeof controls;
-    controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES;
-    ::InitCommonControlsEx(&controls);
-
+    InitWindowing(::GetModuleHandleW(nullptr));
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,15 +1,13 @@
 #include "ScreenShot.h"
 
 #include "BmpFormat.h"
+#include "ScopedSelect.h"
 
 #include <cstdio>
 
 bool SaveWindowShot(HWND hwnd, const std::wstring& path)
 {
     ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        ::DispatchMessageW(&msg);
     RECT rect;
     ::GetWindowRect(hwnd, &rect);
     const int width = rect.right - rect.left;
@@ -29,9 +27,8 @@ bool SaveWindowShot(HWND hwnd, const std::wstring& path)
     HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     bool ok = bitmap != nullptr;
     if (ok) {
-        HGDIOBJ old = ::SelectObject(memory, bitmap);
+        const CScopedSelect selected(memory, bitmap);
         ok = ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-        ::SelectObject(memory, old);
         ::GdiFlush();
     }
     if (ok) {

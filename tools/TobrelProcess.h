@@ -14,7 +14,7 @@ class CTobrelProcess
 {
 public:
     // Starts tobrel.exe from this program's folder in `folder`, where the
-    // open dialog then starts.
+    // open dialog then starts (the folder it remembers is forgotten first).
     explicit CTobrelProcess(const std::wstring& folder);
     ~CTobrelProcess();  // ends the process if it still runs
     CTobrelProcess(const CTobrelProcess&) = delete;
@@ -29,9 +29,6 @@ public:
     std::vector<HWND> Windows(const wchar_t* className, const wchar_t* caption = nullptr) const;
     // The two image windows, in creation order (the first file's first).
     std::vector<HWND> ImageWindows() const;
-    // A message box of the process (a dialog with the message's static).
-    HWND MessageBox() const;
-
     // File > Open's dialog once it is up, or null after the wait.
     HWND OpenDialog() const;
     // Types `names` into the open dialog's name box and presses Open.
@@ -66,7 +63,6 @@ private:
 };
 
 std::wstring WindowTextOf(HWND hwnd);
-std::wstring ClassOf(HWND hwnd);
 // Pumps nothing (the windows are another process's): polls `done` until it
 // holds or the time is up.
 bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 10000);

@@ -28,12 +28,16 @@ std::wstring WindowTextOf(HWND hwnd)
     return text;
 }
 
+namespace {
+
 std::wstring ClassOf(HWND hwnd)
 {
     wchar_t name[256] = {};
     ::GetClassNameW(hwnd, name, ARRAYSIZE(name));
     return name;
 }
+
+} // namespace
 
 bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs)
 {
@@ -49,6 +53,10 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs)
 
 CTobrelProcess::CTobrelProcess(const std::wstring& folder)
 {
+    // The open dialog starts in the folder it last showed for this program,
+    // if the registry remembers one; it should start in `folder`.
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ComDlg32");
+
     const std::wstring command = L"\"" + (ProgramFolder() / L"tobrel.exe").wstring() + L"\"";
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(L'\0');
@@ -121,15 +129,6 @@ std::vector<HWND> CTobrelProcess::ImageWindows() const
         return ra.left < rb.left;
     });
     return found;
-}
-
-HWND CTobrelProcess::MessageBox() const
-{
-    for (HWND hwnd : Windows(L"#32770")) {
-        if (hwnd != m_hMain && ::GetDlgItem(hwnd, 0xFFFF) && !::FindWindowExW(hwnd, nullptr, L"ClientView", nullptr))
-            return hwnd;
-    }
-    return nullptr;
 }
 
 HWND CTobrelProcess::OpenDialog() const

@@ -1,0 +1,6 @@
+#include "DiffTool.h"
+
+int main(int argc, char** argv)
+{
+    return RunDiffTool(argc, argv);
+}
