@@ -1,17 +1,16 @@
 #include "DiffTool.h"
 
-#include "BmpFormat.h"
-#include "BmpLoader.h"
-#include "DiffScan.h"
+#include "FolderCompare.h"
+#include "PairCompare.h"
 #include "Platform.h"
+#include "Report.h"
 #include "ResultCodes.h"
-#include "ResultText.h"
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <filesystem>
 #include <string>
-#include <vector>
+#include <thread>
 
 namespace {
 
@@ -19,29 +18,43 @@ constexpr int c_nExitEqual = 0;
 constexpr int c_nExitDifferent = 1;
 constexpr int c_nExitTrouble = 2;
 
+const char c_szVersion[] = "tobrel-diff 1.0.0\n";
+
 const char c_szUsage[] =
-    "usage: tobrel-diff [--tolerance N] [--list] [--diff-image OUT.bmp] FIRST.bmp SECOND.bmp\n";
+    "usage: tobrel-diff [options] FIRST.bmp SECOND.bmp\n"
+    "       tobrel-diff [options] EXPECTED_DIR ACTUAL_DIR\n";
 
 const char c_szHelp[] =
-    "Compares two 24-bit uncompressed BMP files of the same size pixel by pixel.\n"
-    "A pixel differs when any of its blue, green and red values differ by N or more.\n"
+    "Compares two 24-bit uncompressed BMP files of the same size pixel by pixel, or\n"
+    "every file below one folder with the file of the same relative path below the\n"
+    "other. A pixel differs when any of its blue, green and red values differ by N\n"
+    "or more.\n"
     "\n"
-    "  --tolerance N         N from 1 to 255 (default 1)\n"
-    "  --list                print every differing pixel as \"x=X, y=Y\", top row first,\n"
-    "                        left to right, instead of their number\n"
-    "  --diff-image OUT.bmp  write the first image dimmed, with every differing pixel\n"
-    "                        in pure red, as a 24-bit BMP\n"
-    "  --help                show this text\n"
+    "  --tolerance N     N from 1 to 255 (default 1)\n"
+    "  --list            list every differing pixel, top row first, left to right:\n"
+    "                    \"x=X, y=Y\" lines, or with --json a \"differences\" array\n"
+    "  --diff-image OUT  write the first image dimmed, every differing pixel pure\n"
+    "                    red, as a 24-bit BMP; for folders OUT is a folder that gets\n"
+    "                    one under each differing pair's relative path\n"
+    "  --json            print one JSON document instead of text\n"
+    "  --version         print the version\n"
+    "  -h, --help        show this text\n"
+    "  --                the arguments after it are files, even if they begin with -\n"
     "\n"
-    "Exit status: 0 the images are equal at that tolerance, 1 they differ,\n"
-    "2 trouble (bad usage, a file that is missing, unreadable or not a 24-bit\n"
-    "uncompressed BMP, images of different sizes); the reason goes to standard error.\n";
+    "For one pair the output is the number of differing pixels (or the list). For\n"
+    "folders it is one line per pair in path order: the relative path and \"same\",\n"
+    "the count, or the trouble; then a summary line. Files are read, not trusted:\n"
+    "a file that is not a 24-bit uncompressed BMP is trouble, never a result.\n"
+    "\n"
+    "Exit status: 0 everything compared is equal at that tolerance, 1 something\n"
+    "differs and nothing was in trouble, 2 trouble (bad usage, a file missing,\n"
+    "unreadable, of another format or size, a result that could not be written);\n"
+    "each trouble is one line on standard error naming the file and the reason.\n";
 
 struct Options
 {
-    unsigned tolerance = 1;
-    bool bList = false;
-    const char* diffImage = nullptr;
+    PairOptions pair;
+    bool bJson = false;
     const char* paths[2] = {};
 };
 
@@ -67,6 +80,20 @@ bool ParseTolerance(const char* text, unsigned& tolerance)
     return true;
 }
 
+// The value of `--name VALUE` or `--name=VALUE`, or null when it is missing.
+const char* OptionValue(int argc, char** argv, int& i, const std::string& name)
+{
+    const std::string arg = argv[i];
+    if (arg == name)
+        return ++i < argc ? argv[i] : nullptr;
+    return argv[i] + name.size() + 1;
+}
+
+bool IsOption(const std::string& arg, const std::string& name)
+{
+    return arg == name || arg.rfind(name + "=", 0) == 0;
+}
+
 // Returns -1 to go on, or the exit status.
 int ParseArguments(int argc, char** argv, Options& options)
 {
@@ -79,135 +106,42 @@ int ParseArguments(int argc, char** argv, Options& options)
         } else if (bOptions && (arg == "--help" || arg == "-h")) {
             std::fputs(c_szUsage, stdout);
             std::fputs(c_szHelp, stdout);
-            return c_nExitEqual;
+            return std::fflush(stdout) == 0 ? c_nExitEqual : c_nExitTrouble;
+        } else if (bOptions && arg == "--version") {
+            std::fputs(c_szVersion, stdout);
+            return std::fflush(stdout) == 0 ? c_nExitEqual : c_nExitTrouble;
         } else if (bOptions && arg == "--list") {
-            options.bList = true;
-        } else if (bOptions && (arg == "--tolerance" || arg.rfind("--tolerance=", 0) == 0)) {
-            const char* value = arg == "--tolerance" ? (++i < argc ? argv[i] : nullptr)
-                                                     : argv[i] + std::strlen("--tolerance=");
-            if (!value || !ParseTolerance(value, options.tolerance))
+            options.pair.bList = true;
+        } else if (bOptions && arg == "--json") {
+            options.bJson = true;
+        } else if (bOptions && IsOption(arg, "--tolerance")) {
+            const char* value = OptionValue(argc, argv, i, "--tolerance");
+            if (!value || !ParseTolerance(value, options.pair.tolerance))
                 return UsageError("--tolerance takes a whole number from 1 to 255");
-        } else if (bOptions && (arg == "--diff-image" || arg.rfind("--diff-image=", 0) == 0)) {
-            options.diffImage = arg == "--diff-image" ? (++i < argc ? argv[i] : nullptr)
-                                                      : argv[i] + std::strlen("--diff-image=");
-            if (!options.diffImage || !*options.diffImage)
-                return UsageError("--diff-image takes the name of the file to write");
+        } else if (bOptions && IsOption(arg, "--diff-image")) {
+            const char* value = OptionValue(argc, argv, i, "--diff-image");
+            if (!value || !*value || std::string(value) == "-")
+                return UsageError("--diff-image takes the name of the file (or folder) to write");
+            options.pair.diffImage = value;
         } else if (bOptions && arg.size() > 1 && arg[0] == '-') {
-            return UsageError("unknown option " + arg);
+            return UsageError("unknown option " + Printable(arg));
+        } else if (arg == "-") {
+            return UsageError("standard input cannot be compared: name a file (./- for a file called -)");
         } else {
             if (files == 2)
-                return UsageError("give exactly two files");
+                return UsageError("give exactly two files or two folders");
             options.paths[files++] = argv[i];
         }
     }
     if (files != 2)
-        return UsageError("give exactly two files");
+        return UsageError("give exactly two files or two folders");
     return -1;
 }
 
-// A file's picture, read through a mapping. Bottom-up files are used in
-// place; a top-down file's rows are copied in the order the scan expects.
-class CMappedImage
+bool IsFolder(const char* path)
 {
-public:
-    int Open(const char* path)
-    {
-        if (!m_file.Open(path))
-            return IDS_CANNOT_READ;
-        BmpLayout layout;
-        const size_t available = m_file.Size() < c_cbHeaders ? size_t(m_file.Size()) : c_cbHeaders;
-        if (const int result = ParseBmpHeaders(m_file.Data(), available, m_file.Size(), layout))
-            return result;
-        const unsigned char* rows = m_file.Data() + layout.pixelOffset;
-        if (layout.bTopDown) {
-            m_pFlipped.reset(static_cast<unsigned char*>(std::malloc(size_t(layout.pixelBytes))));
-            if (!m_pFlipped)
-                return IDS_OUT_OF_MEMORY;
-            std::memcpy(m_pFlipped.get(), rows, size_t(layout.pixelBytes));
-            FlipRows(m_pFlipped.get(), layout.stride, layout.height);
-            rows = m_pFlipped.get();
-        }
-        // The scan only reads; the record never frees this view.
-        m_image = {layout.width, layout.height, layout.stride, const_cast<unsigned char*>(rows)};
-        return 0;
-    }
-
-    const ImageBuffer& Image() const { return m_image; }
-
-private:
-    struct FreeDeleter { void operator()(unsigned char* p) const { std::free(p); } };
-
-    CMappedFile m_file;
-    std::unique_ptr<unsigned char, FreeDeleter> m_pFlipped;
-    ImageBuffer m_image;
-};
-
-std::string SizeText(const ImageBuffer& image)
-{
-    return std::to_string(image.width) + "x" + std::to_string(image.height);
-}
-
-// One line per record, formatted by hand: a list can hold millions.
-bool PrintList(const DiffList& list)
-{
-    std::vector<char> buffer(1 << 20);
-    size_t used = 0;
-    auto putNumber = [&](unsigned value) {
-        char digits[8];
-        int n = 0;
-        do {
-            digits[n++] = char('0' + value % 10);
-            value /= 10;
-        } while (value);
-        while (n)
-            buffer[used++] = digits[--n];
-    };
-    for (int i = 0; i < list.Size(); ++i) {
-        if (used > buffer.size() - 32) {
-            if (std::fwrite(buffer.data(), 1, used, stdout) != used)
-                return false;
-            used = 0;
-        }
-        std::memcpy(&buffer[used], "x=", 2);
-        used += 2;
-        putNumber(list[i].x);
-        std::memcpy(&buffer[used], ", y=", 4);
-        used += 4;
-        putNumber(list[i].y);
-        buffer[used++] = '\n';
-    }
-    return std::fwrite(buffer.data(), 1, used, stdout) == used && std::fflush(stdout) == 0;
-}
-
-void PrintCount(int count)
-{
-    std::printf("%d\n", count);
-    std::fflush(stdout);
-}
-
-// The first image dimmed to a third of its brightness over a dark base,
-// every listed pixel pure red.
-bool WriteDiffImage(const char* path, const ImageBuffer& first, const DiffList& list)
-{
-    const size_t bytes = size_t(first.stride) * size_t(first.height);
-    std::unique_ptr<unsigned char[]> pixels(new (std::nothrow) unsigned char[bytes]);
-    if (!pixels)
-        return false;
-    for (size_t i = 0; i < bytes; ++i)
-        pixels[i] = uint8_t(first.pixels[i] / 3 + 24);
-    for (int32_t row = 0; row < first.height; ++row) {
-        unsigned char* end = pixels.get() + size_t(row) * first.stride;
-        std::memset(end + 3 * size_t(first.width), 0, size_t(first.stride) - 3 * size_t(first.width));
-    }
-    ImageBuffer out = first;
-    out.pixels = pixels.get();
-    for (int i = 0; i < list.Size(); ++i) {
-        unsigned char* p = pixels.get() + PixelOffset(out, list[i].x, list[i].y);
-        p[0] = 0;
-        p[1] = 0;
-        p[2] = 255;
-    }
-    return WriteBmpFile(out, OpenOutputFile(path));
+    std::error_code ignored;
+    return std::filesystem::is_directory(std::filesystem::path(std::u8string(path, path + std::strlen(path))), ignored);
 }
 
 } // namespace
@@ -218,38 +152,37 @@ int RunDiffTool(int argc, char** argv)
     if (const int status = ParseArguments(argc, argv, options); status >= 0)
         return status;
 
-    CMappedImage images[2];
-    for (int i = 0; i < 2; ++i) {
-        if (const int result = images[i].Open(options.paths[i])) {
-            Fail(std::string(options.paths[i]) + ": " + ResultText(result));
-            return c_nExitTrouble;
-        }
-    }
-    const ImageBuffer& first = images[0].Image();
-    const ImageBuffer& second = images[1].Image();
-    if (first.width != second.width || first.height != second.height) {
-        Fail(std::string(options.paths[0]) + ", " + options.paths[1] + ": " +
-             ResultText(IDS_SIZE_MISMATCH) + " (" + SizeText(first) + ", " + SizeText(second) + ")");
+    COut out;
+    CReport report(out, options.bJson, options.pair.bList, options.pair.tolerance);
+    const std::string first = options.paths[0], second = options.paths[1];
+    const bool folders = IsFolder(first.c_str());
+    if (folders != IsFolder(second.c_str())) {
+        Fail(Printable(folders ? first : second) + ": " + TroubleText(IDS_CANNOT_READ) +
+             " (a folder is compared with a folder, a file with a file)");
         return c_nExitTrouble;
     }
 
-    DiffList list;
-    const int count = ScanDifferences(first, second, options.tolerance, list);
-    if (count < 0) {
-        Fail(std::string(options.paths[0]) + ", " + options.paths[1] + ": " + ResultText(-count));
-        return c_nExitTrouble;
-    }
-    if (options.diffImage && !WriteDiffImage(options.diffImage, first, list)) {
-        Fail(std::string(options.diffImage) + ": the difference image could not be written");
-        return c_nExitTrouble;
-    }
-    if (options.bList) {
-        if (!PrintList(list)) {
-            Fail("the list could not be written to standard output");
-            return c_nExitTrouble;
-        }
+    bool trouble = false;
+    if (folders) {
+        if (options.pair.bList && !options.bJson)
+            return UsageError("--list with folders needs --json");
+        CompareFolders(first, second, options.pair, report);
+        trouble = report.Troubled() > 0;
     } else {
-        PrintCount(count);
+        options.pair.threads = int(std::max(1u, std::thread::hardware_concurrency()));
+        PairResult result;
+        ComparePair(first, second, options.pair, result);
+        if (result.code) {
+            Fail(result.trouble);
+            trouble = true;
+        }
+        report.Pair(first, second, result);
     }
-    return count == 0 ? c_nExitEqual : c_nExitDifferent;
+    if (!out.Finish()) {
+        Fail("the results could not be written to standard output");
+        return c_nExitTrouble;
+    }
+    if (trouble)
+        return c_nExitTrouble;
+    return report.Differing() > 0 ? c_nExitDifferent : c_nExitEqual;
 }

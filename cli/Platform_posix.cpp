@@ -1,19 +1,24 @@
 #include "Platform.h"
 
+#include <csetjmp>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-CMappedFile::~CMappedFile()
+CFileBytes::~CFileBytes()
 {
-    if (m_pData)
+    if (m_bMapped)
         munmap(const_cast<unsigned char*>(m_pData), size_t(m_cbSize));
 }
 
-bool CMappedFile::Open(const char* path)
+bool CFileBytes::Open(const char* path)
 {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Without waiting: a named pipe with no writer is refused, not waited on.
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat info;
@@ -24,19 +29,105 @@ bool CMappedFile::Open(const char* path)
         if (ok) {
             m_pData = static_cast<const unsigned char*>(data);
             m_cbSize = uint64_t(info.st_size);
+            m_bMapped = true;
         }
     }
     close(fd);
     return ok;
 }
 
-FILE* OpenOutputFile(const char* path)
+namespace {
+
+thread_local sigjmp_buf* t_pGuard = nullptr;
+
+// A mapped file that shrank: the access behind its new end raises SIGBUS.
+// Inside RunGuarded that ends the work; anywhere else it is the fault it is.
+void OnBusError(int signal)
 {
-    return std::fopen(path, "wb");
+    if (sigjmp_buf* guard = t_pGuard)
+        siglongjmp(*guard, 1);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+} // namespace
+
+bool RunGuarded(const std::function<void()>& work)
+{
+    static const bool s_bInstalled = [] {
+        struct sigaction action = {};
+        action.sa_handler = OnBusError;
+        sigemptyset(&action.sa_mask);
+        return sigaction(SIGBUS, &action, nullptr) == 0;
+    }();
+    (void)s_bInstalled;
+    sigjmp_buf guard;
+    sigjmp_buf* const outer = t_pGuard;
+    if (sigsetjmp(guard, 1)) {
+        t_pGuard = outer;
+        return false;
+    }
+    t_pGuard = &guard;
+    work();
+    t_pGuard = outer;
+    return true;
+}
+
+bool IsSameFile(const char* a, const char* b)
+{
+    struct stat first, second;
+    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+COutputFile::~COutputFile()
+{
+    if (m_pFile) {
+        std::fclose(m_pFile);
+        unlink(m_temporary.c_str());
+    }
+}
+
+bool COutputFile::Open(const char* path)
+{
+    m_path = path;
+    m_temporary = m_path + ".tmp-" + std::to_string(getpid());
+    const int fd = open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    m_pFile = fdopen(fd, "wb");
+    if (!m_pFile) {
+        close(fd);
+        unlink(m_temporary.c_str());
+    }
+    return m_pFile != nullptr;
+}
+
+bool COutputFile::Write(const void* data, size_t bytes)
+{
+    m_bFailed = m_bFailed || std::fwrite(data, 1, bytes, m_pFile) != bytes;
+    return !m_bFailed;
+}
+
+bool COutputFile::Commit()
+{
+    FILE* file = m_pFile;
+    m_pFile = nullptr;
+    const bool written = !m_bFailed && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    const bool closed = std::fclose(file) == 0;
+    if (written && closed && rename(m_temporary.c_str(), m_path.c_str()) == 0)
+        return true;
+    unlink(m_temporary.c_str());
+    return false;
+}
+
+bool IsTerminal(FILE* stream)
+{
+    return isatty(fileno(stream));
 }
 
 void WriteErrorLine(const std::string& line)
 {
     std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
 }
-

@@ -6,9 +6,9 @@
 #endif
 #include <windows.h>
 
-#include <fcntl.h>
 #include <io.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -35,38 +35,105 @@ std::string Narrow(const wchar_t* wide)
     return utf8;
 }
 
-CMappedFile::~CMappedFile()
+CFileBytes::~CFileBytes()
 {
-    if (m_pData)
-        ::UnmapViewOfFile(m_pData);
-    if (m_hMapping)
-        ::CloseHandle(m_hMapping);
+    std::free(const_cast<unsigned char*>(m_pData));
 }
 
-bool CMappedFile::Open(const char* path)
+// Read whole rather than mapped: a mapped file that another program (under
+// Wine, a Linux one) cuts short would fault in the middle of the scan.
+bool CFileBytes::Open(const char* path)
 {
-    HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     LARGE_INTEGER size;
     bool ok = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &size);
     if (ok && size.QuadPart > 0) {
-        m_hMapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-        const void* data = m_hMapping ? ::MapViewOfFile(m_hMapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
-        ok = data != nullptr;
+        auto* data = static_cast<unsigned char*>(std::malloc(size_t(size.QuadPart)));
+        uint64_t done = 0;
+        while (data && done < uint64_t(size.QuadPart)) {
+            const DWORD chunk = DWORD(std::min<uint64_t>(uint64_t(size.QuadPart) - done, 1u << 30));
+            DWORD got = 0;
+            if (!::ReadFile(file, data + done, chunk, &got, nullptr) || got == 0)
+                break;
+            done += got;
+        }
+        ok = data && done == uint64_t(size.QuadPart);
         if (ok) {
-            m_pData = static_cast<const unsigned char*>(data);
-            m_cbSize = uint64_t(size.QuadPart);
+            m_pData = data;
+            m_cbSize = done;
+        } else {
+            std::free(data);
         }
     }
     ::CloseHandle(file);
     return ok;
 }
 
-FILE* OpenOutputFile(const char* path)
+bool RunGuarded(const std::function<void()>& work)
 {
-    return _wfopen(Widen(path).c_str(), L"wb");
+    work();
+    return true;
+}
+
+bool IsSameFile(const char* a, const char* b)
+{
+    const auto identity = [](const char* path, BY_HANDLE_FILE_INFORMATION& info) {
+        HANDLE file = ::CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        const bool ok = ::GetFileInformationByHandle(file, &info);
+        ::CloseHandle(file);
+        return ok;
+    };
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return identity(a, first) && identity(b, second) && first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
+COutputFile::~COutputFile()
+{
+    if (m_pFile) {
+        std::fclose(m_pFile);
+        ::DeleteFileW(Widen(m_temporary.c_str()).c_str());
+    }
+}
+
+bool COutputFile::Open(const char* path)
+{
+    m_path = path;
+    m_temporary = m_path + ".tmp-" + std::to_string(::GetCurrentProcessId());
+    m_pFile = _wfopen(Widen(m_temporary.c_str()).c_str(), L"wbx");
+    return m_pFile != nullptr;
+}
+
+bool COutputFile::Write(const void* data, size_t bytes)
+{
+    m_bFailed = m_bFailed || std::fwrite(data, 1, bytes, m_pFile) != bytes;
+    return !m_bFailed;
+}
+
+bool COutputFile::Commit()
+{
+    FILE* file = m_pFile;
+    m_pFile = nullptr;
+    const bool written = !m_bFailed && std::fflush(file) == 0;
+    const bool closed = std::fclose(file) == 0;
+    const std::wstring temporary = Widen(m_temporary.c_str());
+    if (written && closed &&
+        ::MoveFileExW(temporary.c_str(), Widen(m_path.c_str()).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    ::DeleteFileW(temporary.c_str());
+    return false;
+}
+
+bool IsTerminal(FILE* stream)
+{
+    DWORD mode;
+    return ::GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode);
 }
 
 void WriteErrorLine(const std::string& line)
@@ -83,4 +150,3 @@ void WriteErrorLine(const std::string& line)
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
 }
-

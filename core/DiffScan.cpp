@@ -12,9 +12,68 @@ namespace {
 
 constexpr int32_t c_cbBand = 1024 * 1024;
 
+// Where the kernels put what they find: every differing pixel into a list,
+// or only into a count and a bounding rectangle. Add returns false when the
+// sink cannot take more (the list's memory ran out).
+class CListSink
+{
+public:
+    explicit CListSink(DiffList& list) : m_list(list) {}
+    bool Add(int x, uint16_t y) { return m_list.Append({uint16_t(x), y}); }
+    // Bit i of `mask` stands for pixel firstPixel + i.
+    bool AddMask(uint32_t mask, int firstPixel, uint16_t y)
+    {
+        for (; mask; mask &= mask - 1) {
+            if (!m_list.Append({uint16_t(firstPixel + __builtin_ctz(mask)), y}))
+                return false;
+        }
+        return true;
+    }
+
+private:
+    DiffList& m_list;
+};
+
+class CSummarySink
+{
+public:
+    explicit CSummarySink(DiffSummary& summary) : m_summary(summary) {}
+    bool Add(int x, uint16_t y)
+    {
+        ++m_summary.count;
+        Extend(x, x, y);
+        return true;
+    }
+    bool AddMask(uint32_t mask, int firstPixel, uint16_t y)
+    {
+        if (mask) {
+            m_summary.count += __builtin_popcount(mask);
+            Extend(firstPixel + __builtin_ctz(mask), firstPixel + 31 - __builtin_clz(mask), y);
+        }
+        return true;
+    }
+
+private:
+    void Extend(int left, int right, int y)
+    {
+        DiffSummary& s = m_summary;
+        if (s.top < 0) {
+            s.left = left, s.right = right, s.top = s.bottom = y;
+            return;
+        }
+        s.left = left < s.left ? left : s.left;
+        s.right = right > s.right ? right : s.right;
+        s.top = y < s.top ? y : s.top;
+        s.bottom = y > s.bottom ? y : s.bottom;
+    }
+
+    DiffSummary& m_summary;
+};
+
 // Compares one stored row of `bytes` bytes (3 * width, padding excluded).
+template <typename Sink>
 using RowScanner = bool (*)(const uint8_t* a, const uint8_t* b, int bytes,
-                            uint8_t threshold, uint16_t y, DiffList& list);
+                            uint8_t threshold, uint16_t y, Sink& sink);
 
 inline bool PixelDiffers(const uint8_t* a, const uint8_t* b, unsigned threshold)
 {
@@ -26,20 +85,22 @@ inline bool PixelDiffers(const uint8_t* a, const uint8_t* b, unsigned threshold)
     return false;
 }
 
+template <typename Sink>
 inline bool ScanPixels(const uint8_t* a, const uint8_t* b, int firstPixel, int endPixel,
-                       uint8_t threshold, uint16_t y, DiffList& list)
+                       uint8_t threshold, uint16_t y, Sink& sink)
 {
     for (int x = firstPixel; x < endPixel; ++x) {
-        if (PixelDiffers(a + 3 * x, b + 3 * x, threshold) && !list.Append({uint16_t(x), y}))
+        if (PixelDiffers(a + 3 * x, b + 3 * x, threshold) && !sink.Add(x, y))
             return false;
     }
     return true;
 }
 
+template <typename Sink>
 bool ScanRowScalar(const uint8_t* a, const uint8_t* b, int bytes, uint8_t threshold,
-                   uint16_t y, DiffList& list)
+                   uint16_t y, Sink& sink)
 {
-    return ScanPixels(a, b, 0, bytes / 3, threshold, y, list);
+    return ScanPixels(a, b, 0, bytes / 3, threshold, y, sink);
 }
 
 #if TOBREL_X86
@@ -55,12 +116,13 @@ inline uint32_t ClearBelow(uint32_t mask, int bit)
 // or more. Appends each pixel with such a byte once, left to right; `next` is
 // the first byte behind the last pixel appended, which keeps a pixel whose
 // bytes straddle two blocks from being listed twice.
-inline bool AppendMarked(uint32_t mask, int base, int& next, uint16_t y, DiffList& list)
+template <typename Sink>
+inline bool AppendMarked(uint32_t mask, int base, int& next, uint16_t y, Sink& sink)
 {
     mask = ClearBelow(mask, next - base);
     while (mask) {
         const int x = (base + __builtin_ctz(mask)) / 3;
-        if (!list.Append({uint16_t(x), y}))
+        if (!sink.Add(x, y))
             return false;
         next = 3 * x + 3;
         mask = ClearBelow(mask, next - base);
@@ -78,19 +140,20 @@ inline uint32_t DiffMask16(const uint8_t* a, const uint8_t* b, __m128i t)
     return uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(d, t), d)));
 }
 
+template <typename Sink>
 bool ScanRowSse2(const uint8_t* a, const uint8_t* b, int bytes, uint8_t threshold,
-                 uint16_t y, DiffList& list)
+                 uint16_t y, Sink& sink)
 {
     const __m128i t = _mm_set1_epi8(char(threshold));
     int next = 0;
     int i = 0;
     for (; i + 32 <= bytes; i += 32) {
         const uint32_t mask = DiffMask16(a + i, b + i, t) | DiffMask16(a + i + 16, b + i + 16, t) << 16;
-        if (mask && !AppendMarked(mask, i, next, y, list))
+        if (mask && !AppendMarked(mask, i, next, y, sink))
             return false;
     }
     const int first = (i > next ? i : next) / 3;
-    return ScanPixels(a, b, first, bytes / 3, threshold, y, list);
+    return ScanPixels(a, b, first, bytes / 3, threshold, y, sink);
 }
 
 // Byte shuffles that gather, from each of three 16-byte registers holding 16
@@ -148,20 +211,11 @@ inline bool Equal96(const uint8_t* a, const uint8_t* b)
     return _mm256_testz_si256(any, any);
 }
 
-__attribute__((target("avx2")))
-inline bool AppendPixels(uint32_t mask, int firstPixel, uint16_t y, DiffList& list)
-{
-    for (; mask; mask &= mask - 1) {
-        if (!list.Append({uint16_t(firstPixel + __builtin_ctz(mask)), y}))
-            return false;
-    }
-    return true;
-}
-
 // Works in steps of 32 pixels (96 bytes), so no pixel straddles a step.
+template <typename Sink>
 __attribute__((target("avx2")))
 bool ScanRowAvx2(const uint8_t* a, const uint8_t* b, int bytes, uint8_t threshold,
-                 uint16_t y, DiffList& list)
+                 uint16_t y, Sink& sink)
 {
     const __m128i t = _mm_set1_epi8(char(threshold));
     int i = 0;
@@ -169,28 +223,29 @@ bool ScanRowAvx2(const uint8_t* a, const uint8_t* b, int bytes, uint8_t threshol
         // Equal stretches, the common case, cost one test per step.
         if (threshold > 0 && Equal96(a + i, b + i))
             continue;
-        if (!AppendPixels(PixelMask16(a + i, b + i, t) | PixelMask16(a + i + 48, b + i + 48, t) << 16,
-                          i / 3, y, list))
+        if (!sink.AddMask(PixelMask16(a + i, b + i, t) | PixelMask16(a + i + 48, b + i + 48, t) << 16,
+                          i / 3, y))
             return false;
     }
     if (i + 48 <= bytes) {
-        if (!AppendPixels(PixelMask16(a + i, b + i, t), i / 3, y, list))
+        if (!sink.AddMask(PixelMask16(a + i, b + i, t), i / 3, y))
             return false;
         i += 48;
     }
-    return ScanPixels(a, b, i / 3, bytes / 3, threshold, y, list);
+    return ScanPixels(a, b, i / 3, bytes / 3, threshold, y, sink);
 }
 
 #endif // TOBREL_X86
 
-RowScanner RowScannerFor(ScanKernel kernel)
+template <typename Sink>
+RowScanner<Sink> RowScannerFor(ScanKernel kernel)
 {
     switch (kernel) {
 #if TOBREL_X86
-    case ScanKernel::Sse2: return ScanRowSse2;
-    case ScanKernel::Avx2: return ScanRowAvx2;
+    case ScanKernel::Sse2: return ScanRowSse2<Sink>;
+    case ScanKernel::Avx2: return ScanRowAvx2<Sink>;
 #endif
-    default: return ScanRowScalar;
+    default: return ScanRowScalar<Sink>;
     }
 }
 
@@ -225,25 +280,37 @@ int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
     return ScanDifferences(first, second, tolerance, list, BestKernel());
 }
 
+namespace {
+
+int CheckGeometry(const ImageBuffer& first, const ImageBuffer& second)
+{
+    if (second.width != first.width || second.height != first.height || second.stride != first.stride)
+        return IDS_SIZE_MISMATCH;
+    if (first.width > c_nMaxDimension || first.height > c_nMaxDimension)
+        return IDS_IMAGE_TOO_LARGE;
+    return 0;
+}
+
+} // namespace
+
 int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
                     unsigned tolerance, DiffList& list, ScanKernel kernel)
 {
     list.Clear();
+    if (const int result = CheckGeometry(first, second))
+        return -result;
     const int32_t width = first.width;
     const int32_t height = first.height;
-    if (second.width != width || second.height != height || second.stride != first.stride)
-        return -IDS_SIZE_MISMATCH;
     if (width <= 0 || height <= 0 || tolerance > 255)
         return 0;
-    if (width > c_nMaxDimension || height > c_nMaxDimension)
-        return -IDS_IMAGE_TOO_LARGE;
 
     // The picture's top row is stored last, so its order runs backwards
     // through memory, which hardware prefetchers follow poorly. Rows are read
     // upwards in memory within bands of about c_cbBand bytes (a megabyte), bands from the
     // top of the picture down, and each band's records are put back into
     // picture order while they are still in cache.
-    const RowScanner scanRow = RowScannerFor(IsScanKernelSupported(kernel) ? kernel : ScanKernel::Scalar);
+    const auto scanRow = RowScannerFor<CListSink>(IsScanKernelSupported(kernel) ? kernel : ScanKernel::Scalar);
+    CListSink sink(list);
     const int32_t bandRows = first.stride < c_cbBand ? c_cbBand / first.stride : 1;
     for (int32_t top = 0; top < height; top += bandRows) {
         const int32_t bottom = height - top > bandRows ? top + bandRows : height;
@@ -251,7 +318,7 @@ int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
         for (int32_t y = bottom - 1; y >= top; --y) {
             const int64_t row = int64_t(height - 1 - y) * first.stride;
             if (!scanRow(first.pixels + row, second.pixels + row, 3 * width, uint8_t(tolerance),
-                         uint16_t(y), list)) {
+                         uint16_t(y), sink)) {
                 list.Release();
                 return -IDS_OUT_OF_MEMORY;
             }
@@ -259,4 +326,46 @@ int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
         list.ReverseRowOrder(bandStart);
     }
     return list.Size();
+}
+
+int SummarizeDifferences(const ImageBuffer& first, const ImageBuffer& second, unsigned tolerance,
+                         int32_t firstRow, int32_t endRow, DiffSummary& summary, ScanKernel kernel)
+{
+    summary = DiffSummary();
+    if (const int result = CheckGeometry(first, second))
+        return -result;
+    if (first.width <= 0 || first.height <= 0 || tolerance > 255)
+        return 0;
+    firstRow = firstRow < 0 ? 0 : firstRow;
+    endRow = endRow > first.height ? first.height : endRow;
+
+    // Rows in memory order: the order of the findings does not matter here.
+    const auto scanRow = RowScannerFor<CSummarySink>(IsScanKernelSupported(kernel) ? kernel : ScanKernel::Scalar);
+    CSummarySink sink(summary);
+    for (int32_t y = endRow - 1; y >= firstRow; --y) {
+        const int64_t row = int64_t(first.height - 1 - y) * first.stride;
+        scanRow(first.pixels + row, second.pixels + row, 3 * first.width, uint8_t(tolerance), uint16_t(y), sink);
+    }
+    return 0;
+}
+
+int SummarizeDifferences(const ImageBuffer& first, const ImageBuffer& second, unsigned tolerance,
+                         int32_t firstRow, int32_t endRow, DiffSummary& summary)
+{
+    return SummarizeDifferences(first, second, tolerance, firstRow, endRow, summary, BestKernel());
+}
+
+void DiffSummary::Merge(const DiffSummary& other)
+{
+    if (other.count == 0)
+        return;
+    if (count == 0) {
+        *this = other;
+        return;
+    }
+    count += other.count;
+    left = other.left < left ? other.left : left;
+    top = other.top < top ? other.top : top;
+    right = other.right > right ? other.right : right;
+    bottom = other.bottom > bottom ? other.bottom : bottom;
 }

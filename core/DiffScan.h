@@ -29,3 +29,27 @@ bool IsScanKernelSupported(ScanKernel kernel);
 
 int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
                     unsigned tolerance, DiffList& list, ScanKernel kernel);
+
+// What a scan finds when only the number of differing pixels is wanted: the
+// count and the smallest rectangle holding them all (edges included; all -1
+// when nothing differs).
+struct DiffSummary
+{
+    int64_t count = 0;
+    int32_t left = -1;
+    int32_t top = -1;
+    int32_t right = -1;
+    int32_t bottom = -1;
+
+    // Adds the findings of another band of the same pair.
+    void Merge(const DiffSummary& other);
+};
+
+// The same rule and kernels as ScanDifferences over picture rows firstRow to
+// endRow - 1 (top counted), without storing a record: bands of one pair can
+// be summarised side by side and merged. Returns 0, or the negated result
+// code for pairs that ScanDifferences refuses.
+int SummarizeDifferences(const ImageBuffer& first, const ImageBuffer& second, unsigned tolerance,
+                         int32_t firstRow, int32_t endRow, DiffSummary& summary);
+int SummarizeDifferences(const ImageBuffer& first, const ImageBuffer& second, unsigned tolerance,
+                         int32_t firstRow, int32_t endRow, DiffSummary& summary, ScanKernel kernel);

@@ -1,7 +1,9 @@
 #include "FileInput.h"
 
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,7 +41,20 @@ FILE* OpenFileForReading(const wchar_t* path)
         if (!AppendUtf8(utf8, char32_t(*p)))
             return nullptr;
     }
-    return std::fopen(utf8.c_str(), "rb");
+    // Opened without waiting, so that a named pipe with no writer is refused
+    // at once instead of blocking the open; only regular files go on.
+    const int fd = open(utf8.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "rb");
+    if (!file)
+        close(fd);
+    return file;
 }
 
 bool GetRegularFileSize(FILE* file, uint64_t& size)

@@ -2,8 +2,11 @@
 
 #include "BmpBuilder.h"
 #include "BmpLoader.h"
+#include "ResultCodes.h"
+#include "Platform.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <fstream>
@@ -12,7 +15,9 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -56,14 +61,15 @@ Rgb Changed(int x, int y)
 class DiffTool : public testing::Test
 {
 protected:
-    Outcome Run(const std::vector<std::string>& args)
+    // Runs the tool with its output in files; `stdoutPath` may name another.
+    Outcome Run(const std::vector<std::string>& args, std::string stdoutPath = "")
     {
         const auto out = m_dir.Path() / "stdout.txt";
         const auto err = m_dir.Path() / "stderr.txt";
         std::string command = Quote(g_toolPath);
         for (const auto& arg : args)
             command += " " + arg;
-        command += " > " + Quote(out) + " 2> " + Quote(err);
+        command += " > " + (stdoutPath.empty() ? Quote(out) : stdoutPath) + " 2> " + Quote(err);
 #ifdef _WIN32
         // cmd.exe drops the outermost quotes of a command that starts with one.
         const int status = std::system(("\"" + command + "\"").c_str());
@@ -181,6 +187,9 @@ TEST_F(DiffTool, RefusesBadUsage)
         {m_first, m_second, "--tolerance"},
         {"--diff-image", m_first, m_second},
         {"--colour", m_first, m_second},
+        {"-", m_second},
+        {"--", m_first, "-"},
+        {"--list", Quote(m_dir.Path()), Quote(m_dir.Path())},
     };
     for (const auto& args : bad) {
         SCOPED_TRACE(testing::PrintToString(args));
@@ -189,10 +198,145 @@ TEST_F(DiffTool, RefusesBadUsage)
         EXPECT_EQ(refused.out, "");
         EXPECT_NE(refused.err.find("usage: tobrel-diff"), std::string::npos);
     }
-    const Outcome help = Run({"--help"});
+    const Outcome help = Run({"-h"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--diff-image"), std::string::npos);
+    EXPECT_EQ(Run({"--version"}).out, "tobrel-diff 1.0.0\n");
 }
+
+TEST_F(DiffTool, DescribesAPairInJson)
+{
+    const Outcome listed = Run({"--json", "--list", "--tolerance", "2", m_first, m_second});
+    EXPECT_EQ(listed.status, 1);
+    const auto json = nlohmann::json::parse(listed.out);
+    EXPECT_EQ(json["width"], 5);
+    EXPECT_EQ(json["height"], 4);
+    EXPECT_EQ(json["tolerance"], 2);
+    EXPECT_EQ(json["count"], 2);
+    EXPECT_EQ(json["bounds"], (nlohmann::json{{"left", 1}, {"top", 0}, {"right", 4}, {"bottom", 2}}));
+    EXPECT_EQ(json["differences"], (nlohmann::json{{1, 0}, {4, 2}}));
+    EXPECT_TRUE(nlohmann::json::parse(Run({"--json", m_first, m_first}).out)["bounds"].is_null());
+}
+
+// Folders built here: a pair the same, one differing, one of another size,
+// one not a bitmap, and files on one side only, some in a subfolder, with
+// spaces and Japanese in their names.
+TEST_F(DiffTool, ComparesFoldersPairByPairInPathOrder)
+{
+    const auto expected = m_dir.Path() / "expected", actual = m_dir.Path() / "actual";
+    for (const auto& folder : {expected / u8"sub フォルダ", actual / u8"sub フォルダ"})
+        std::filesystem::create_directories(folder);
+    TempDir& d = m_dir;
+    const auto both = [&](const std::string& name, const BmpSpec& a, const BmpSpec& b) {
+        d.WriteBmp("expected/" + name, a);
+        d.WriteBmp("actual/" + name, b);
+    };
+    both("a same.bmp", Picture(5, 4), Picture(5, 4));
+    both("sub フォルダ/b.bmp", Picture(5, 4), Picture(5, 4, Changed));
+    both("c.bmp", Picture(5, 4), Picture(4, 4));
+    d.Write("expected/d.bmp", {'n', 'o'});
+    d.WriteBmp("actual/d.bmp", Picture(5, 4));
+    d.WriteBmp("expected/e.bmp", Picture(5, 4));
+    d.WriteBmp("actual/f.bmp", Picture(5, 4));
+
+    const Outcome text = Run({"--tolerance", "2", Quote(expected), Quote(actual)});
+    EXPECT_EQ(text.status, 2);
+    std::istringstream lines(text.out);
+    std::vector<std::string> got;
+    for (std::string line; std::getline(lines, line);)
+        got.push_back(line);
+    ASSERT_EQ(got.size(), 7u) << text.out;
+    EXPECT_EQ(got[0], "a same.bmp: same");
+    EXPECT_NE(got[1].find("c.bmp: "), std::string::npos);
+    EXPECT_NE(got[1].find("２つのImageの幅または高さが異なります (5x4, 4x4)"), std::string::npos);
+    EXPECT_NE(got[2].find("Bitmap ファイルではありません"), std::string::npos);
+    EXPECT_NE(got[3].find("only in the first folder"), std::string::npos);
+    EXPECT_NE(got[4].find("only in the second folder"), std::string::npos);
+    EXPECT_EQ(got[5], "sub フォルダ/b.bmp: 2");
+    EXPECT_EQ(got[6], "6 pairs: 1 same, 1 differing, 4 in trouble");
+
+    const auto json = nlohmann::json::parse(Run({"--json", Quote(expected), Quote(actual)}).out);
+    ASSERT_EQ(json["pairs"].size(), 6u);
+    EXPECT_EQ(json["pairs"][5]["path"], "sub フォルダ/b.bmp");
+    EXPECT_EQ(json["pairs"][5]["count"], 3);
+    EXPECT_EQ(json["pairs"][2]["trouble"]["code"], 107);
+    EXPECT_EQ(json["summary"], (nlohmann::json{{"pairs", 6}, {"same", 1}, {"differing", 1}, {"trouble", 4}}));
+
+    // Only the troubles gone: 1; a difference image for the differing pair alone.
+    for (const char* name : {"c.bmp", "d.bmp", "e.bmp"})
+        std::filesystem::remove(expected / name);
+    for (const char* name : {"c.bmp", "d.bmp", "f.bmp"})
+        std::filesystem::remove(actual / name);
+    const auto images = m_dir.Path() / "images";
+    EXPECT_EQ(Run({"--diff-image", Quote(images), Quote(expected), Quote(actual)}).status, 1);
+    EXPECT_TRUE(std::filesystem::exists(images / u8"sub フォルダ" / "b.bmp"));
+    EXPECT_FALSE(std::filesystem::exists(images / "a same.bmp"));
+}
+
+// Writing the difference image over an input would destroy it; a folder
+// that is not there cannot take it. Either way the inputs stay whole.
+TEST_F(DiffTool, NeverDestroysAnInputWithTheDifferenceImage)
+{
+    const auto first = m_dir.Path() / "first.bmp";
+    const std::string before = ReadFile(first);
+    for (const std::string& out : {m_first, m_second, Quote(m_dir.Path() / "no such folder" / "d.bmp")}) {
+        SCOPED_TRACE(out);
+        const Outcome refused = Run({"--diff-image", out, m_first, m_second});
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_EQ(ReadFile(first), before);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()), {}), 4);  // two inputs, two outputs
+}
+
+#ifndef _WIN32
+// What only POSIX file systems let happen: names with control characters,
+// named pipes, outputs that cannot be written, and folders linked in a loop.
+TEST_F(DiffTool, StaysSafeWithHostileNamesPipesAndOutputs)
+{
+    const std::string forged = "a\nfake: 0\x1b[2J.bmp";
+    m_dir.WriteBmp("a\nfake: 0\x1b[2J.bmp", Picture(4, 4));
+    const Outcome named = Run({Quote(m_dir.Path() / "a\nfake: 0\x1b[2J.bmp"), m_second});
+    EXPECT_EQ(named.status, 2);
+    EXPECT_EQ(named.err.find('\n'), named.err.size() - 1) << named.err;
+    EXPECT_EQ(named.err.find('\x1b'), std::string::npos) << named.err;
+    EXPECT_NE(named.err.find("a\\x0afake: 0\\x1b[2J.bmp"), std::string::npos) << named.err;
+
+    const auto pipe = m_dir.Path() / "pipe.bmp";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const Outcome piped = Run({Quote(pipe), m_second});
+    EXPECT_EQ(piped.status, 2);
+    EXPECT_NE(piped.err.find("ファイルを読み込めませんでした"), std::string::npos);
+    ImageBuffer image;
+    EXPECT_EQ(LoadBmpFile(image, WidePath(pipe).c_str()), IDS_CANNOT_READ);
+
+    for (const auto& args : {std::vector<std::string>{m_first, m_second}, {"--list", m_first, m_second},
+                             {"--json", m_first, m_second}}) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        EXPECT_EQ(Run(args, "/dev/full").status, 2);
+    }
+
+    std::filesystem::create_directories(m_dir.Path() / "loop" / "inner");
+    std::filesystem::create_directory_symlink("..", m_dir.Path() / "loop" / "inner" / "back");
+    m_dir.WriteBmp("loop/x.bmp", Picture(2, 2));
+    EXPECT_EQ(Run({Quote(m_dir.Path() / "loop"), Quote(m_dir.Path() / "loop")}).out, "x.bmp: same\n1 pairs: 1 same, 0 differing, 0 in trouble\n");
+}
+
+// A mapped input cut short under the comparer ends its work as trouble.
+TEST(FileBytes, FileCutShortWhileMappedIsAReadFailureNotACrash)
+{
+    TempDir dir;
+    const auto path = dir.WriteBmp("big.bmp", Picture(512, 512));
+    CFileBytes bytes;
+    ASSERT_TRUE(bytes.Open(path.c_str()));
+    ASSERT_EQ(truncate(path.c_str(), 100), 0);
+    volatile unsigned sum = 0;
+    EXPECT_FALSE(RunGuarded([&] {
+        for (uint64_t i = 0; i < bytes.Size(); i += 4096)
+            sum = sum + bytes.Data()[i];
+    }));
+    EXPECT_TRUE(RunGuarded([&] { sum = sum + bytes.Data()[10]; }));
+}
+#endif
 
 int main(int argc, char** argv)
 {

@@ -51,6 +51,29 @@ protected:
         return ScanDifferences(a.Record(), b.Record(), tolerance, m_list, GetParam());
     }
 
+    // The summary of the whole pair, made of two bands split at a third,
+    // against the count and bounding box of the listed pixels.
+    void ExpectSummary(MemoryImage& a, MemoryImage& b, unsigned tolerance, const Positions& expected)
+    {
+        DiffSummary summary, lower;
+        const int split = a.height / 3;
+        ASSERT_EQ(SummarizeDifferences(a.Record(), b.Record(), tolerance, 0, split, summary, GetParam()), 0);
+        ASSERT_EQ(SummarizeDifferences(a.Record(), b.Record(), tolerance, split, a.height, lower, GetParam()), 0);
+        summary.Merge(lower);
+        DiffSummary want;
+        want.count = int64_t(expected.size());
+        for (const auto& [x, y] : expected) {
+            want.left = want.left < 0 || x < want.left ? x : want.left;
+            want.right = x > want.right ? x : want.right;
+            want.top = want.top < 0 || y < want.top ? y : want.top;
+            want.bottom = y > want.bottom ? y : want.bottom;
+        }
+        ASSERT_EQ(summary.count, want.count) << "tolerance " << tolerance;
+        ASSERT_EQ((std::vector<int>{summary.left, summary.top, summary.right, summary.bottom}),
+                  (std::vector<int>{want.left, want.top, want.right, want.bottom}))
+            << "tolerance " << tolerance;
+    }
+
     DiffList m_list;
 };
 
@@ -101,6 +124,7 @@ TEST_P(DiffScanKernel, AgreesWithThePlainLoop)
                 const Positions expected = ReferenceScan(a, b, tolerance);
                 ASSERT_EQ(Scan(a, b, tolerance), int(expected.size())) << "tolerance " << tolerance;
                 ASSERT_EQ(ToPositions(m_list), expected) << "tolerance " << tolerance;
+                ExpectSummary(a, b, tolerance, expected);
             }
         }
     }

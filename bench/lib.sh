@@ -1,0 +1,36 @@
+# Shared by the end-to-end benchmarks: the programs they time, odiff from the
+# npm registry, and a median of wall times.
+
+data=build/bench-data
+tools=build/bench-tools
+
+build_tools() {
+  cmake --preset native >/dev/null
+  cmake --build --preset native -j "$(nproc)" --target tobrel-diff make_pair read_floor >/dev/null
+  if ! ls "$tools"/node_modules/@odiff/*/odiff >/dev/null 2>&1 && [[ ! -d $tools/node_modules/odiff-bin ]]; then
+    mkdir -p "$tools"
+    (cd "$tools" && npm install --silent --no-audit --no-fund odiff-bin >/dev/null)
+  fi
+  odiff=$(find "$tools/node_modules" -type f -name 'odiff*' -path '*linux-x64*' -perm -u+x | head -n 1)
+  [[ -n $odiff ]] || { echo "odiff not found after npm install" >&2; exit 1; }
+  mkdir -p "$data"
+}
+
+# Median wall time in milliseconds of RUNS runs of a command, after one
+# warm-up run that also puts its files in the page cache.
+median_ms() {
+  local runs=$1 times=() i start end
+  shift
+  "$@" >/dev/null 2>&1 || true
+  for ((i = 0; i < runs; i++)); do
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>&1 || true
+    end=$(date +%s%N)
+    times+=("$(((end - start) / 1000))")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p" | awk '{ printf "%.1f", $1 / 1000 }'
+}
+
+ratio() {
+  awk "BEGIN { printf \"%.2f\", $1 / ($2 > 0 ? $2 : 1) }"
+}

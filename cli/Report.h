@@ -1,0 +1,54 @@
+#pragma once
+
+#include "PairCompare.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+// Standard output with every write checked: a result that could not be
+// written must not end as a success.
+class COut
+{
+public:
+    void Put(std::string_view text);
+    // Flushes; false if anything failed to reach the output.
+    bool Finish();
+
+private:
+    bool m_bFailed = false;
+};
+
+// The results in the form asked for: text (a count, a list, or a line per
+// pair of folders) or one JSON document.
+class CReport
+{
+public:
+    CReport(COut& out, bool json, bool list, unsigned tolerance) : m_out(out), m_bJson(json), m_bList(list), m_nTolerance(tolerance) {}
+
+    void Pair(const std::string& first, const std::string& second, const PairResult& result);
+
+    void BeginFolders(const std::string& expected, const std::string& actual);
+    void FolderPair(const std::string& relative, const std::string& first, const std::string& second,
+                    const PairResult& result);
+    void EndFolders();
+
+    int Same() const { return m_nSame; }
+    int Differing() const { return m_nDiffering; }
+    int Troubled() const { return m_nTroubled; }
+
+private:
+    std::string PairJson(const std::string* relative, const std::string& first, const std::string& second,
+                         const PairResult& result) const;
+    void PutList(const DiffList& list);
+    void Count(const PairResult& result);
+
+    COut& m_out;
+    bool m_bJson;
+    bool m_bList;
+    unsigned m_nTolerance;
+    int m_nSame = 0;
+    int m_nDiffering = 0;
+    int m_nTroubled = 0;
+    bool m_bFirstPair = true;
+};
