@@ -6,6 +6,7 @@
 #include "GuiTest.h"
 #include "ResourceMessage.h"
 #include "ResultText.h"
+#include "ScopedSelect.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
@@ -243,4 +244,37 @@ TEST(Resources, ManifestAsksForCommonControls6)
     const std::string manifest(data, ::SizeofResource(g_hInstance, found));
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
+}
+
+namespace {
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+} // namespace
+
+// With the fonts the system maps the dialog font to, every label's text fits
+// the rectangle the template gives it: none loses its last characters.
+TEST(Resources, EveryLabelFitsItsBox)
+{
+    for (const UINT id : {IDD_MAIN, IDD_ABOUTBOX}) {
+        HWND dialog = ::CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(id), nullptr, PlainDialogProc, 0);
+        ASSERT_NE(dialog, nullptr);
+        HDC dc = ::GetDC(dialog);
+        const CScopedSelect font(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(dialog, WM_GETFONT, 0, 0)));
+        for (HWND child = ::GetWindow(dialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            const std::wstring text = WindowText(child);
+            const std::wstring kind = ClassName(child);
+            if (text.empty() || (kind != L"Static" && kind != L"Button"))
+                continue;
+            RECT box, needed = {};
+            ::GetClientRect(child, &box);
+            ::DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+            EXPECT_LE(needed.right, box.right - (kind == L"Button" ? 4 : 0)) << testing::PrintToString(text);
+        }
+        ::ReleaseDC(dialog, dc);
+        ::DestroyWindow(dialog);
+    }
 }
