@@ -164,6 +164,7 @@ TEST_F(DiffTool, ReportsTroubleWithStatusTwoAndOneLine)
         {{text, m_first}, "text.bmp: Bitmap ファイルではありません"},
         {{m_first, palette}, "palette.bmp: 24 bit color 非圧縮フォーマットのみサポートしています"},
         {{m_first, small}, "２つのImageの幅または高さが異なります (5x4, 4x4)"},
+        {{m_first, Quote(m_dir.WriteBmp("low.bmp", Picture(5, 3)))}, "２つのImageの幅または高さが異なります (5x4, 5x3)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reason);

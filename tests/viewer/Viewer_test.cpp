@@ -284,6 +284,12 @@ TEST_F(Viewer, ControlPaintsTheMarkerAroundItsPixelAboveTheGrid)
     EXPECT_EQ(shown.At(62, 64), c_red);
     EXPECT_EQ(shown.At(64, 100), c_white);
 
+    // In the first column too.
+    Control().SetMarkerPos(0, 1);
+    shown = Paint(128, 128);
+    EXPECT_EQ(shown.At(4, 6), c_red);
+    EXPECT_EQ(shown.At(2, 8), c_red);
+
     Control().SetMarkerPos(-1, -1);
     shown = Paint(128, 128);
     EXPECT_EQ(shown.At(64, 62), c_white);
