@@ -21,21 +21,28 @@ constexpr int c_nExitTrouble = 2;
 const char c_szVersion[] = "tobrel-diff 1.0.0\n";
 
 const char c_szUsage[] =
-    "usage: tobrel-diff [options] FIRST.bmp SECOND.bmp\n"
+    "usage: tobrel-diff [options] FIRST SECOND          (BMP or PNG files)\n"
     "       tobrel-diff [options] EXPECTED_DIR ACTUAL_DIR\n";
 
 const char c_szHelp[] =
-    "Compares two 24-bit uncompressed BMP files of the same size pixel by pixel, or\n"
-    "every file below one folder with the file of the same relative path below the\n"
-    "other. A pixel differs when any of its blue, green and red values differ by N\n"
-    "or more.\n"
+    "Compares two images of the same size pixel by pixel, or every file below one\n"
+    "folder with the file of the same relative path below the other. A pixel differs\n"
+    "when any of its red, green and blue values differ by N or more; when either\n"
+    "image has alpha, alpha is compared too (an image without it counts as opaque).\n"
+    "\n"
+    "Files are told apart by their first bytes: 24-bit uncompressed BMP, and PNG\n"
+    "with 8 bits a sample of any colour type (greyscale, truecolour, palette, with\n"
+    "alpha or transparency, interlaced or not), in any mix. Stored samples are\n"
+    "compared as they are: gamma, colour profiles and rendering intents change\n"
+    "nothing. 16-bit PNGs are refused.\n"
     "\n"
     "  --tolerance N     N from 1 to 255 (default 1)\n"
     "  --list            list every differing pixel, top row first, left to right:\n"
     "                    \"x=X, y=Y\" lines, or with --json a \"differences\" array\n"
     "  --diff-image OUT  write the first image dimmed, every differing pixel pure\n"
-    "                    red, as a 24-bit BMP; for folders OUT is a folder that gets\n"
-    "                    one under each differing pair's relative path\n"
+    "                    red: PNG when OUT ends in .png, 24-bit BMP otherwise; for\n"
+    "                    folders OUT is a folder that gets one under each differing\n"
+    "                    pair's relative path\n"
     "  --json            print one JSON document instead of text\n"
     "  --version         print the version\n"
     "  -h, --help        show this text\n"
@@ -44,11 +51,12 @@ const char c_szHelp[] =
     "For one pair the output is the number of differing pixels (or the list). For\n"
     "folders it is one line per pair in path order: the relative path and \"same\",\n"
     "the count, or the trouble; then a summary line. Files are read, not trusted:\n"
-    "a file that is not a 24-bit uncompressed BMP is trouble, never a result.\n"
+    "a file of another kind, damaged or cut short is trouble, never a result.\n"
     "\n"
     "Exit status: 0 everything compared is equal at that tolerance, 1 something\n"
     "differs and nothing was in trouble, 2 trouble (bad usage, a file missing,\n"
-    "unreadable, of another format or size, a result that could not be written);\n"
+    "unreadable, damaged, of another format or size, a result that could not be\n"
+    "written);\n"
     "each trouble is one line on standard error naming the file and the reason.\n";
 
 struct Options

@@ -5,6 +5,7 @@
 #include "Platform.h"
 #include "ResultCodes.h"
 #include "ResultText.h"
+#include "Scan4.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -17,7 +18,7 @@ namespace {
 constexpr int64_t c_nPixelsPerThread = 1 << 20;
 
 // Counts in bands of rows, one per thread; false if a file shrank meanwhile.
-bool Summarize(const ImageBuffer& first, const ImageBuffer& second, unsigned tolerance, int threads,
+bool Summarize(const ImageBuffer& first, const ImageBuffer& second, int channels, unsigned tolerance, int threads,
                DiffSummary& summary)
 {
     const int64_t pixels = int64_t(first.width) * first.height;
@@ -28,7 +29,10 @@ bool Summarize(const ImageBuffer& first, const ImageBuffer& second, unsigned tol
         const int32_t top = int32_t(int64_t(first.height) * k / bands);
         const int32_t end = int32_t(int64_t(first.height) * (k + 1) / bands);
         read[size_t(k)] = RunGuarded([&, k, top, end] {
-            SummarizeDifferences(first, second, tolerance, top, end, found[size_t(k)]);
+            if (channels == 3)
+                SummarizeDifferences(first, second, tolerance, top, end, found[size_t(k)]);
+            else
+                SummarizeDifferences4(first, second, tolerance, top, end, found[size_t(k)]);
         });
     };
     std::vector<std::thread> workers;
@@ -46,9 +50,9 @@ bool Summarize(const ImageBuffer& first, const ImageBuffer& second, unsigned tol
     return true;
 }
 
-std::string SizeText(const ImageBuffer& image)
+std::string SizeText(const CImageFile& image)
 {
-    return std::to_string(image.width) + "x" + std::to_string(image.height);
+    return std::to_string(image.Width()) + "x" + std::to_string(image.Height());
 }
 
 void Fail(PairResult& result, int code, const std::string& where)
@@ -67,6 +71,8 @@ std::string TroubleText(int code)
     case c_nTroubleDiffImageInput: return "the difference image would overwrite an input";
     case c_nTroubleOnlyExpected: return "only in the first folder";
     case c_nTroubleOnlyActual: return "only in the second folder";
+    case c_nTroublePng16Bit: return "16-bit PNG samples are not compared (reduced to 8 bits, different samples could look equal)";
+    case c_nTroublePngDamaged: return "the PNG file's data is damaged";
     }
     const char* text = ResultText(code);
     return text ? text : "error " + std::to_string(code);
@@ -101,16 +107,12 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
         if (const int code = images[i].Open(*paths[i]))
             return Fail(result, code, Printable(*paths[i]));
     }
-    const ImageBuffer& a = images[0].Image();
-    const ImageBuffer& b = images[1].Image();
     const std::string both = Printable(first) + ", " + Printable(second);
-    if (a.width != b.width || a.height != b.height) {
+    if (images[0].Width() != images[1].Width() || images[0].Height() != images[1].Height()) {
         Fail(result, IDS_SIZE_MISMATCH, both);
-        result.trouble += " (" + SizeText(a) + ", " + SizeText(b) + ")";
+        result.trouble += " (" + SizeText(images[0]) + ", " + SizeText(images[1]) + ")";
         return;
     }
-    result.width = a.width;
-    result.height = a.height;
 
     // Whatever can refuse the difference image does so before any work and
     // before the output is touched.
@@ -118,14 +120,32 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
     if (!out.empty()) {
         if (IsSameFile(out.c_str(), first.c_str()) || IsSameFile(out.c_str(), second.c_str()))
             return Fail(result, c_nTroubleDiffImageInput, Printable(out));
-        if (!CanWriteDiffImage(a))
+        if (!CanWriteDiffImage(out, images[0].Width(), images[0].Height()))
             return Fail(result, IDS_IMAGE_TOO_LARGE, Printable(out));
     }
+
+    // Alpha is compared when either image has it; both are decoded at once.
+    const int channels = images[0].HasAlpha() || images[1].HasAlpha() ? 4 : 3;
+    int decoded[2] = {};
+    std::thread other([&] { decoded[1] = images[1].Decode(channels); });
+    decoded[0] = images[0].Decode(channels);
+    other.join();
+    for (int i = 0; i < 2; ++i) {
+        if (decoded[i])
+            return Fail(result, decoded[i], Printable(*paths[i]));
+    }
+    const ImageBuffer& a = images[0].Image();
+    const ImageBuffer& b = images[1].Image();
+    result.width = a.width;
+    result.height = a.height;
 
     // The difference image needs every pixel's place, like a list does.
     if (options.bList || !out.empty()) {
         int count = 0;
-        if (!RunGuarded([&] { count = ScanDifferences(a, b, options.tolerance, result.list); }))
+        if (!RunGuarded([&] {
+                count = channels == 3 ? ScanDifferences(a, b, options.tolerance, result.list)
+                                      : ScanDifferences4(a, b, options.tolerance, result.list);
+            }))
             return Fail(result, IDS_CANNOT_READ, both);
         if (count < 0)
             return Fail(result, -count, both);
@@ -140,7 +160,7 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
             s.top = result.list[0].y;
             s.bottom = result.list[count - 1].y;
         }
-    } else if (!Summarize(a, b, options.tolerance, options.threads, result.summary)) {
+    } else if (!Summarize(a, b, channels, options.tolerance, options.threads, result.summary)) {
         return Fail(result, IDS_CANNOT_READ, both);
     }
 
@@ -150,7 +170,7 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
             std::filesystem::create_directories(
                 std::filesystem::path(std::u8string(out.begin(), out.end())).parent_path(), ignored);
         }
-        if (const int code = WriteDiffImage(out, a, result.list))
+        if (const int code = WriteDiffImage(out, a, channels, result.list))
             return Fail(result, code, Printable(code == IDS_CANNOT_READ ? first : out));
     }
     if (!options.bList)

@@ -10,6 +10,8 @@ constexpr int c_nTroubleDiffImage = 120;      // the difference image could not 
 constexpr int c_nTroubleDiffImageInput = 121; // the difference image would replace an input
 constexpr int c_nTroubleOnlyExpected = 122;   // in folders: a file only in the first folder
 constexpr int c_nTroubleOnlyActual = 123;     // in folders: a file only in the second folder
+constexpr int c_nTroublePng16Bit = 124;       // a PNG with 16-bit samples
+constexpr int c_nTroublePngDamaged = 125;     // a PNG whose data is damaged
 
 struct PairOptions
 {
@@ -30,8 +32,9 @@ struct PairResult
     DiffList list;            // with PairOptions::bList
 };
 
-// Compares two files. A pixel differs when any channel differs by the
-// tolerance or more; the count and bounding box always come back, the list
+// Compares two files, BMP or PNG in any mix. A pixel differs when any
+// channel differs by the tolerance or more (alpha too, when either image
+// has it; an image without counts as opaque); the count and bounding box always come back, the list
 // and the difference image when asked for.
 void ComparePair(const std::string& first, const std::string& second, const PairOptions& options, PairResult& result);
 

@@ -1,0 +1,311 @@
+// PNG inputs of every kind, written here byte by byte (stored deflate
+// blocks, so the expected pixels are plain), against BMPs of the same
+// pixels; the alpha rule; the PNG difference image; hostile files.
+
+#include "BmpBuilder.h"
+#include "PairCompare.h"
+#include "PngCodec.h"
+#include "ResultCodes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+uint32_t Crc(const uint8_t* data, size_t size)
+{
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k)
+            crc = crc >> 1 ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+void Put32(std::vector<uint8_t>& out, uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(uint8_t(value >> shift));
+}
+
+void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data)
+{
+    Put32(out, uint32_t(data.size()));
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    Put32(out, Crc(out.data() + start, out.size() - start));
+}
+
+struct PngSpec
+{
+    int width = 5, height = 4;
+    uint8_t colourType = 2, bitDepth = 8;
+    bool interlaced = false;
+    std::vector<uint8_t> palette, trns;
+    // Sample values of pixel (x, y) in the file's own layout (one index for
+    // a palette image).
+    std::function<std::vector<uint8_t>(int x, int y)> samples;
+};
+
+// Rows of packed samples, each behind filter byte 0; with Adam7 the seven
+// passes' sub-images one after the other.
+std::vector<uint8_t> RawRows(const PngSpec& spec)
+{
+    static const int c_pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    std::vector<uint8_t> raw;
+    for (int p = 0; p < (spec.interlaced ? 7 : 1); ++p) {
+        const int* pass = spec.interlaced ? c_pass[p] : nullptr;
+        for (int y = pass ? pass[1] : 0; y < spec.height; y += pass ? pass[3] : 1) {
+            std::vector<uint8_t> bits;
+            for (int x = pass ? pass[0] : 0; x < spec.width; x += pass ? pass[2] : 1)
+                for (uint8_t s : spec.samples(x, y))
+                    bits.push_back(s);
+            if (bits.empty())
+                continue;
+            raw.push_back(0);
+            if (spec.bitDepth >= 8) {
+                raw.insert(raw.end(), bits.begin(), bits.end());
+                continue;
+            }
+            for (size_t i = 0; i < bits.size(); i += 8 / spec.bitDepth) {
+                uint8_t byte = 0;
+                for (size_t k = 0; k < size_t(8 / spec.bitDepth); ++k)
+                    byte |= uint8_t((i + k < bits.size() ? bits[i + k] : 0) << (8 - spec.bitDepth * (k + 1)));
+                raw.push_back(byte);
+            }
+        }
+    }
+    return raw;
+}
+
+std::vector<uint8_t> BuildPng(const PngSpec& spec)
+{
+    const std::vector<uint8_t> raw = RawRows(spec);
+    std::vector<uint8_t> z = {0x78, 0x01};
+    for (size_t i = 0; i < raw.size() || i == 0; i += 65535) {
+        const size_t n = std::min<size_t>(65535, raw.size() - i);
+        z.push_back(i + n >= raw.size() ? 1 : 0);
+        z.insert(z.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(~n), uint8_t(~n >> 8)});
+        z.insert(z.end(), raw.begin() + long(i), raw.begin() + long(i + n));
+    }
+    uint32_t a = 1, b = 0;
+    for (uint8_t byte : raw)
+        a = (a + byte) % 65521, b = (b + a) % 65521;
+    Put32(z, b << 16 | a);
+
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, ihdr;
+    Put32(ihdr, uint32_t(spec.width));
+    Put32(ihdr, uint32_t(spec.height));
+    ihdr.insert(ihdr.end(), {spec.bitDepth, spec.colourType, 0, 0, uint8_t(spec.interlaced)});
+    Chunk(png, "IHDR", ihdr);
+    if (!spec.palette.empty())
+        Chunk(png, "PLTE", spec.palette);
+    if (!spec.trns.empty())
+        Chunk(png, "tRNS", spec.trns);
+    Chunk(png, "IDAT", z);
+    Chunk(png, "IEND", {});
+    return png;
+}
+
+// A 6-colour palette of Gradient's first pixels, and each pixel's index.
+std::vector<uint8_t> Palette()
+{
+    std::vector<uint8_t> out;
+    for (int i = 0; i < 6; ++i)
+        out.insert(out.end(), {Gradient(i, 0).r, Gradient(i, 0).g, Gradient(i, 0).b});
+    return out;
+}
+
+Rgb Paletted(int x, int y)
+{
+    return Gradient((x + y) % 6, 0);
+}
+
+uint8_t Grey(int x, int y)
+{
+    return uint8_t(17 * x + 40 * y);
+}
+
+using Positions = std::vector<std::pair<int, int>>;
+
+struct Outcome
+{
+    int code;
+    std::string trouble;
+    int64_t count;
+    Positions listed;
+};
+
+class PngFiles : public testing::Test
+{
+protected:
+    Outcome Compare(const std::filesystem::path& a, const std::filesystem::path& b, unsigned tolerance = 1)
+    {
+        PairOptions options;
+        options.tolerance = tolerance;
+        options.bList = true;
+        PairResult result;
+        ComparePair(a.string(), b.string(), options, result);
+        Outcome out{result.code, result.trouble, result.summary.count, {}};
+        for (int i = 0; i < result.list.Size(); ++i)
+            out.listed.emplace_back(result.list[i].x, result.list[i].y);
+        return out;
+    }
+
+    TempDir m_dir;
+};
+
+} // namespace
+
+TEST_F(PngFiles, EveryColourTypeGivesTheSameAnswersAsABmpOfItsPixels)
+{
+    const auto rgb = [](Rgb c) { return std::vector<uint8_t>{c.r, c.g, c.b}; };
+    const auto grey = [](int x, int y) { return Rgb{Grey(x, y), Grey(x, y), Grey(x, y)}; };
+    struct Case { const char* name; PngSpec png; PixelFn pixel; };
+    const Case cases[] = {
+        {"truecolour", {5, 4, 2, 8, false, {}, {}, [&](int x, int y) { return rgb(Gradient(x, y)); }}, Gradient},
+        {"truecolour, interlaced", {11, 9, 2, 8, true, {}, {}, [&](int x, int y) { return rgb(Gradient(x, y)); }}, Gradient},
+        {"opaque truecolour with alpha", {5, 4, 6, 8, false, {}, {}, [&](int x, int y) {
+             auto s = rgb(Gradient(x, y)); s.push_back(255); return s; }}, Gradient},
+        {"greyscale", {7, 3, 0, 8, false, {}, {}, [](int x, int y) { return std::vector<uint8_t>{Grey(x, y)}; }}, grey},
+        {"opaque greyscale with alpha", {7, 3, 4, 8, false, {}, {}, [](int x, int y) {
+             return std::vector<uint8_t>{Grey(x, y), 255}; }}, grey},
+        {"palette", {5, 4, 3, 8, false, Palette(), {}, [](int x, int y) { return std::vector<uint8_t>{uint8_t((x + y) % 6)}; }}, Paletted},
+        {"4-bit palette, interlaced", {9, 5, 3, 4, true, Palette(), {}, [](int x, int y) {
+             return std::vector<uint8_t>{uint8_t((x + y) % 6)}; }}, Paletted},
+        {"palette, opaque tRNS", {5, 4, 3, 8, false, Palette(), {255, 255}, [](int x, int y) {
+             return std::vector<uint8_t>{uint8_t((x + y) % 6)}; }}, Paletted},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto png = m_dir.Write("p.png", BuildPng(c.png));
+        const auto same = m_dir.WriteBmp("same.bmp", Picture(c.png.width, c.png.height, c.pixel));
+        const Outcome equal = Compare(png, same);
+        EXPECT_EQ(equal.code, 0) << equal.trouble;
+        EXPECT_EQ(equal.count, 0);
+
+        // One pixel changed in the BMP: the same single difference either way round.
+        const auto other = m_dir.WriteBmp("other.bmp", Picture(c.png.width, c.png.height, [&](int x, int y) {
+            Rgb p = c.pixel(x, y);
+            if (x == 2 && y == 1)
+                p.g = uint8_t(p.g + 9);
+            return p;
+        }));
+        for (const Outcome& result : {Compare(png, other), Compare(other, png)}) {
+            EXPECT_EQ(result.count, 1);
+            EXPECT_EQ(result.listed, (Positions{{2, 1}}));
+        }
+        EXPECT_EQ(Compare(png, other, 10).count, 0);
+    }
+}
+
+// Alpha is a fourth channel once either image has it; an image without
+// alpha is opaque.
+TEST_F(PngFiles, ComparesAlphaAsAFourthChannel)
+{
+    const auto rgba = [](uint8_t alphaAt21, uint8_t alphaAt40) {
+        return [=](int x, int y) {
+            const Rgb c = Gradient(x, y);
+            return std::vector<uint8_t>{c.r, c.g, c.b, x == 2 && y == 1 ? alphaAt21 : x == 4 && y == 0 ? alphaAt40 : uint8_t(255)};
+        };
+    };
+    const auto a = m_dir.Write("a.png", BuildPng({6, 3, 6, 8, false, {}, {}, rgba(200, 255)}));
+    const auto b = m_dir.Write("b.png", BuildPng({6, 3, 6, 8, false, {}, {}, rgba(255, 250)}));
+    const auto opaque = m_dir.WriteBmp("opaque.bmp", Picture(6, 3));
+    struct Case { std::filesystem::path first, second; unsigned tolerance; Positions listed; };
+    const Case cases[] = {
+        {a, b, 1, {{4, 0}, {2, 1}}},
+        {a, b, 6, {{2, 1}}},
+        {a, opaque, 1, {{2, 1}}},
+        {opaque, b, 5, {{4, 0}}},
+        {opaque, b, 6, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.first.filename() << " " << c.second.filename() << " " << c.tolerance);
+        const Outcome result = Compare(c.first, c.second, c.tolerance);
+        ASSERT_EQ(result.code, 0) << result.trouble;
+        EXPECT_EQ(result.listed, c.listed);
+        EXPECT_EQ(result.count, int64_t(c.listed.size()));
+    }
+}
+
+TEST_F(PngFiles, WritesAPngDifferenceImageForANameEndingInPng)
+{
+    const auto a = m_dir.WriteBmp("a.bmp", Picture(5, 4));
+    const auto b = m_dir.WriteBmp("b.bmp", Picture(5, 4, [](int x, int y) {
+        Rgb c = Gradient(x, y);
+        c.b = uint8_t(c.b + (x == 3 && y == 2 ? 50 : 0));
+        return c;
+    }));
+    PairOptions options;
+    options.diffImage = (m_dir.Path() / "diff.PNG").string();
+    PairResult result;
+    ComparePair(a.string(), b.string(), options, result);
+    ASSERT_EQ(result.code, 0) << result.trouble;
+
+    std::ifstream in(options.diffImage, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ImageBuffer image;
+    ASSERT_EQ(DecodePng(bytes.data(), bytes.size(), 3, image), 0);
+    EXPECT_EQ(image.width, 5);
+    const unsigned char* marked = image.pixels + PixelOffset(image, 3, 2);
+    EXPECT_EQ((Rgb{marked[2], marked[1], marked[0]}), (Rgb{255, 0, 0}));
+    const unsigned char* dimmed = image.pixels + PixelOffset(image, 1, 1);
+    EXPECT_EQ(dimmed[2], Gradient(1, 1).r / 3 + 24);
+    FreeImageBuffer(image);
+}
+
+TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
+{
+    const PngSpec good{8, 8, 2, 8, false, {}, {}, [](int x, int y) { return std::vector<uint8_t>{uint8_t(x), uint8_t(y), 7}; }};
+    const std::vector<uint8_t> png = BuildPng(good);
+    const auto changed = [&](size_t at, uint8_t value) {
+        auto out = png;
+        out[at] ^= value;
+        return out;
+    };
+    const size_t idat = size_t(std::search(png.begin(), png.end(), std::begin("IDAT"), std::end("IDAT") - 1) - png.begin());
+    PngSpec sixteen = good;
+    sixteen.bitDepth = 16;
+    sixteen.samples = [](int, int) { return std::vector<uint8_t>(6, 1); };
+    PngSpec outside = good;
+    outside.colourType = 3;
+    outside.palette = Palette();
+    outside.samples = [](int x, int) { return std::vector<uint8_t>{uint8_t(x == 7 ? 6 : 0)}; };
+    // A header that claims another size, its checksum made right.
+    const auto claiming = [&](uint32_t width, uint32_t height) {
+        std::vector<uint8_t> out(png.begin(), png.begin() + 16), ihdr;
+        Put32(ihdr, width);
+        Put32(ihdr, height);
+        out.insert(out.end(), ihdr.begin(), ihdr.end());
+        out.insert(out.end(), png.begin() + 24, png.begin() + 29);
+        Put32(out, Crc(out.data() + 12, 17));
+        out.insert(out.end(), png.begin() + 33, png.end());
+        return out;
+    };
+
+    struct Case { const char* name; std::vector<uint8_t> bytes; int expected; };
+    const Case cases[] = {
+        {"16-bit samples", BuildPng(sixteen), c_nTroublePng16Bit},
+        {"palette index past the end", BuildPng(outside), c_nTroublePngDamaged},
+        {"70,000 pixels wide", claiming(70000, 1), IDS_IMAGE_TOO_LARGE},
+        {"34 GB to decode for the pair", claiming(65535, 65535), IDS_OUT_OF_MEMORY},
+        {"cut short", {png.begin(), png.begin() + long(idat) + 20}, IDS_CANNOT_READ},
+        {"bad header checksum", changed(29, 1), c_nTroublePngDamaged},
+        {"bad checksum of the last image data", changed(png.size() - 13, 1), c_nTroublePngDamaged},
+        {"bad zlib checksum", changed(png.size() - 17, 1), c_nTroublePngDamaged},
+        {"bad signature", changed(1, 1), IDS_NOT_BITMAP},
+    };
+    const auto bmp = m_dir.WriteBmp("ok.bmp", Picture(8, 8));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome result = Compare(m_dir.Write("bad.png", c.bytes), bmp);
+        EXPECT_EQ(result.code, c.expected) << result.trouble;
+        EXPECT_NE(result.trouble.find("bad.png"), std::string::npos) << result.trouble;
+    }
+}
