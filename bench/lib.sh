@@ -6,7 +6,7 @@ tools=build/bench-tools
 
 build_tools() {
   cmake --preset native >/dev/null
-  cmake --build --preset native -j "$(nproc)" --target tobrel-diff make_pair read_floor >/dev/null
+  cmake --build --preset native -j "$(nproc)" --target tobrel-diff make_pair read_floor png_decode_floor >/dev/null
   if ! ls "$tools"/node_modules/@odiff/*/odiff >/dev/null 2>&1 && [[ ! -d $tools/node_modules/odiff-bin ]]; then
     mkdir -p "$tools"
     (cd "$tools" && npm install --silent --no-audit --no-fund odiff-bin >/dev/null)

@@ -50,7 +50,11 @@ public:
     COutputFile& operator=(const COutputFile&) = delete;
 
     bool Open(const char* path);
-    bool Write(const void* data, size_t bytes);
+    bool Write(const void* data, size_t bytes)
+    {
+        m_bFailed = m_bFailed || std::fwrite(data, 1, bytes, m_pFile) != bytes;
+        return !m_bFailed;
+    }
     // Flushes, closes and renames onto the final name; false if any write failed.
     bool Commit();
 

@@ -103,12 +103,6 @@ bool COutputFile::Open(const char* path)
     return m_pFile != nullptr;
 }
 
-bool COutputFile::Write(const void* data, size_t bytes)
-{
-    m_bFailed = m_bFailed || std::fwrite(data, 1, bytes, m_pFile) != bytes;
-    return !m_bFailed;
-}
-
 bool COutputFile::Commit()
 {
     FILE* file = m_pFile;

@@ -43,6 +43,16 @@ int Trouble(int error)
     }
 }
 
+// A decoder over the file with its header read; 0 or the trouble.
+int OpenHeader(const unsigned char* data, size_t size, Ctx& ctx, spng_ihdr& ihdr)
+{
+    ctx = OpenDecoder(data, size);
+    if (!ctx)
+        return IDS_OUT_OF_MEMORY;
+    const int error = spng_get_ihdr(ctx.get(), &ihdr);
+    return error ? Trouble(error) : 0;
+}
+
 uint64_t AvailableMemory()
 {
     const long pages = sysconf(_SC_AVPHYS_PAGES), page = sysconf(_SC_PAGESIZE);
@@ -53,12 +63,10 @@ uint64_t AvailableMemory()
 
 int ReadPngInfo(const unsigned char* data, size_t size, PngInfo& info)
 {
-    Ctx ctx = OpenDecoder(data, size);
+    Ctx ctx;
     spng_ihdr ihdr;
-    if (!ctx)
-        return IDS_OUT_OF_MEMORY;
-    if (const int error = spng_get_ihdr(ctx.get(), &ihdr))
-        return Trouble(error);
+    if (const int result = OpenHeader(data, size, ctx, ihdr))
+        return result;
     if (ihdr.bit_depth > 8)
         return c_nTroublePng16Bit;
     if (ihdr.width > uint32_t(c_nMaxDimension) || ihdr.height > uint32_t(c_nMaxDimension))
@@ -77,12 +85,10 @@ int ReadPngInfo(const unsigned char* data, size_t size, PngInfo& info)
 int DecodePng(const unsigned char* data, size_t size, int channels, ImageBuffer& image)
 {
     FreeImageBuffer(image);
-    Ctx ctx = OpenDecoder(data, size);
+    Ctx ctx;
     spng_ihdr ihdr;
-    if (!ctx)
-        return IDS_OUT_OF_MEMORY;
-    if (const int error = spng_get_ihdr(ctx.get(), &ihdr))
-        return Trouble(error);
+    if (const int result = OpenHeader(data, size, ctx, ihdr))
+        return result;
     const int32_t width = int32_t(ihdr.width), height = int32_t(ihdr.height);
     const bool palette = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
 
