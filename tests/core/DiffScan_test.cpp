@@ -141,12 +141,15 @@ INSTANTIATE_TEST_SUITE_P(AllKernels, DiffScanKernel,
 
 TEST(DiffScan, RefusesImagesItCannotAddressAndEmptiesTheList)
 {
-    MemoryImage a(4, 4), b(4, 4, 9), narrow(3, 4, 9);
-    const ImageBuffer wide{65536, 1, BmpStride(65536), nullptr};  // refused before a byte is read
+    MemoryImage a(4, 4), b(4, 4, 9), narrow(3, 4, 9), low(4, 3, 9);
+    // Too large for 16-bit positions: refused before a byte is read.
+    const ImageBuffer wide{65536, 1, BmpStride(65536), nullptr}, tall{1, 65536, BmpStride(1), nullptr};
     struct Case { const char* name; ImageBuffer first, second; int expected; };
     const Case cases[] = {
-        {"sizes differ", a.Record(), narrow.Record(), -IDS_SIZE_MISMATCH},
+        {"widths differ", a.Record(), narrow.Record(), -IDS_SIZE_MISMATCH},
+        {"heights differ", a.Record(), low.Record(), -IDS_SIZE_MISMATCH},
         {"wider than 65535", wide, wide, -IDS_IMAGE_TOO_LARGE},
+        {"taller than 65535", tall, tall, -IDS_IMAGE_TOO_LARGE},
         {"width 0", {0, 5, 0, nullptr}, {0, 5, 0, nullptr}, 0},
         {"height 0", {5, 0, 16, nullptr}, {5, 0, 16, nullptr}, 0},
         {"negative width", {-3, 2, -8, nullptr}, {-3, 2, -8, nullptr}, 0},
