@@ -76,6 +76,22 @@ void CReport::PutList(const DiffList& list)
     m_out.Put(chunk);
 }
 
+// A pair's object; with a list, its differences go in by hand behind the
+// other members, since there can be millions of them.
+void CReport::PutPairJson(const std::string* relative, const std::string& first, const std::string& second,
+                          const PairResult& result)
+{
+    std::string text = PairJson(relative, first, second, result);
+    if (!m_bList || result.code) {
+        m_out.Put(text);
+        return;
+    }
+    text.pop_back();  // the closing brace
+    m_out.Put(text + ",\"differences\":[");
+    PutList(result.list);
+    m_out.Put("]}");
+}
+
 std::string CReport::PairJson(const std::string* relative, const std::string& first, const std::string& second,
                               const PairResult& result) const
 {
@@ -102,15 +118,8 @@ void CReport::Pair(const std::string& first, const std::string& second, const Pa
 {
     Count(result);
     if (m_bJson) {
-        std::string text = PairJson(nullptr, first, second, result);
-        if (m_bList && !result.code) {
-            text.pop_back();  // the closing brace: the list goes in by hand
-            m_out.Put(text + ",\"differences\":[");
-            PutList(result.list);
-            m_out.Put("]}\n");
-        } else {
-            m_out.Put(text + "\n");
-        }
+        PutPairJson(nullptr, first, second, result);
+        m_out.Put("\n");
     } else if (!result.code) {
         if (m_bList)
             PutList(result.list);
@@ -133,17 +142,9 @@ void CReport::FolderPair(const std::string& relative, const std::string& first, 
 {
     Count(result);
     if (m_bJson) {
-        std::string text = PairJson(&relative, first, second, result);
         if (!m_bFirstPair)
             m_out.Put(",\n");
-        if (m_bList && !result.code) {
-            text.pop_back();
-            m_out.Put(text + ",\"differences\":[");
-            PutList(result.list);
-            m_out.Put("]}");
-        } else {
-            m_out.Put(text);
-        }
+        PutPairJson(&relative, first, second, result);
     } else {
         const std::string what = result.code ? result.trouble
                                  : result.summary.count == 0 ? std::string("same")

@@ -38,6 +38,8 @@ public:
     int Troubled() const { return m_nTroubled; }
 
 private:
+    void PutPairJson(const std::string* relative, const std::string& first, const std::string& second,
+                     const PairResult& result);
     std::string PairJson(const std::string* relative, const std::string& first, const std::string& second,
                          const PairResult& result) const;
     void PutList(const DiffList& list);

@@ -181,14 +181,6 @@ bool Checked(UINT id)
     return ::GetMenuState(g_ImageCompare.m_hMenu, id, MF_BYCOMMAND) & MF_CHECKED;
 }
 
-RECT RectIn(HWND window, HWND parent)
-{
-    RECT rect;
-    ::GetWindowRect(window, &rect);
-    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
 SIZE ControlSize(CImageDlg& dialog)
 {
     const RECT rect = RectIn(Control(dialog).m_hWnd, nullptr);

@@ -109,6 +109,14 @@ std::wstring WindowText(HWND hwnd)
     return text;
 }
 
+RECT RectIn(HWND window, HWND parent)
+{
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
 std::wstring ClassName(HWND hwnd)
 {
     wchar_t name[256] = {};

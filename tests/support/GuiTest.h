@@ -47,6 +47,8 @@ private:
 HWND FindThreadWindow(const wchar_t* className, const wchar_t* caption = nullptr);
 
 std::wstring WindowText(HWND hwnd);
+// The window's rectangle in `parent`'s client coordinates (null: the screen's).
+RECT RectIn(HWND window, HWND parent);
 std::wstring ClassName(HWND hwnd);
 
 // What `paint` draws into a memory DC of width x height pixels that starts

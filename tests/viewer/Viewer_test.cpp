@@ -97,14 +97,6 @@ protected:
         return {width, CapturePaint([this](HDC dc) { Control().PaintContent(dc); }, width, height)};
     }
 
-    RECT RectIn(HWND window, HWND parent)
-    {
-        RECT rect;
-        ::GetWindowRect(window, &rect);
-        ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
-        return rect;
-    }
-
     POINT ControlAt() { return {RectIn(Control().m_hWnd, View().m_hWnd).left, RectIn(Control().m_hWnd, View().m_hWnd).top}; }
 
     SIZE ControlSize()
