@@ -72,7 +72,11 @@ protected:
         command += " > " + (stdoutPath.empty() ? Quote(out) : stdoutPath) + " 2> " + Quote(err);
 #ifdef _WIN32
         // cmd.exe drops the outermost quotes of a command that starts with one.
-        const int status = std::system(("\"" + command + "\"").c_str());
+        // Under Wine the shell itself now and then fails to start (-1): that
+        // says nothing of the tool, so it is started again.
+        int status = std::system(("\"" + command + "\"").c_str());
+        for (int attempt = 0; status == -1 && attempt < 3; ++attempt)
+            status = std::system(("\"" + command + "\"").c_str());
 #else
         const int raw = std::system(command.c_str());
         const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
