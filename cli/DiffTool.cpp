@@ -3,12 +3,14 @@
 #include "FolderCompare.h"
 #include "PairCompare.h"
 #include "Platform.h"
+#include "Printable.h"
 #include "Report.h"
-#include "ResultCodes.h"
+#include "Version.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -18,7 +20,7 @@ constexpr int c_nExitEqual = 0;
 constexpr int c_nExitDifferent = 1;
 constexpr int c_nExitTrouble = 2;
 
-const char c_szVersion[] = "tobrel-diff 1.0.0\n";
+const char c_szVersion[] = "tobrel-diff " TOBREL_VERSION "\n";
 
 const char c_szUsage[] =
     "usage: tobrel-diff [options] FIRST SECOND          (BMP or PNG files)\n"
@@ -56,8 +58,8 @@ const char c_szHelp[] =
     "Exit status: 0 everything compared is equal at that tolerance, 1 something\n"
     "differs and nothing was in trouble, 2 trouble (bad usage, a file missing,\n"
     "unreadable, damaged, of another format or size, a result that could not be\n"
-    "written);\n"
-    "each trouble is one line on standard error naming the file and the reason.\n";
+    "written). For one pair a trouble is one line on standard error naming the\n"
+    "file and the reason; for folders it is the pair's line on standard output.\n";
 
 struct Options
 {
@@ -146,15 +148,37 @@ int ParseArguments(int argc, char** argv, Options& options)
     return -1;
 }
 
-bool IsFolder(const char* path)
+std::filesystem::path PathOf(const std::string& utf8)
 {
-    std::error_code ignored;
-    return std::filesystem::is_directory(std::filesystem::path(std::u8string(path, path + std::strlen(path))), ignored);
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-} // namespace
+bool IsFolder(const std::string& path)
+{
+    std::error_code ignored;
+    return std::filesystem::is_directory(PathOf(path), ignored);
+}
 
-int RunDiffTool(int argc, char** argv)
+// Whether one folder lies inside the other or is the same, links resolved.
+bool Overlap(const std::string& a, const std::string& b)
+{
+    std::error_code ignored;
+    const auto inside = [](const std::filesystem::path& inner, const std::filesystem::path& outer) {
+        auto i = inner.begin();
+        for (auto o = outer.begin(); o != outer.end(); ++o, ++i) {
+            if (o->empty() && std::next(o) == outer.end())
+                return true;  // the trailing separator of a folder name
+            if (i == inner.end() || *i != *o)
+                return false;
+        }
+        return true;
+    };
+    const auto x = std::filesystem::weakly_canonical(PathOf(a), ignored);
+    const auto y = std::filesystem::weakly_canonical(PathOf(b), ignored);
+    return inside(x, y) || inside(y, x);
+}
+
+int Run(int argc, char** argv)
 {
     Options options;
     if (const int status = ParseArguments(argc, argv, options); status >= 0)
@@ -163,10 +187,9 @@ int RunDiffTool(int argc, char** argv)
     COut out;
     CReport report(out, options.bJson, options.pair.bList, options.pair.tolerance);
     const std::string first = options.paths[0], second = options.paths[1];
-    const bool folders = IsFolder(first.c_str());
-    if (folders != IsFolder(second.c_str())) {
-        Fail(Printable(folders ? first : second) + ": " + TroubleText(IDS_CANNOT_READ) +
-             " (a folder is compared with a folder, a file with a file)");
+    const bool folders = IsFolder(first);
+    if (folders != IsFolder(second)) {
+        Fail(Printable(folders ? first : second) + ": a folder, compared only with a folder");
         return c_nExitTrouble;
     }
 
@@ -174,14 +197,21 @@ int RunDiffTool(int argc, char** argv)
     if (folders) {
         if (options.pair.bList && !options.bJson)
             return UsageError("--list with folders needs --json");
+        // Difference images written among the inputs would replace other
+        // pairs' files, or be compared as inputs themselves.
+        const std::string& images = options.pair.diffImage;
+        if (!images.empty() && (Overlap(images, first) || Overlap(images, second))) {
+            Fail(Printable(images) + ": the difference images' folder must lie outside both input folders");
+            return c_nExitTrouble;
+        }
         CompareFolders(first, second, options.pair, report);
         trouble = report.Troubled() > 0;
     } else {
         options.pair.threads = int(std::max(1u, std::thread::hardware_concurrency()));
         PairResult result;
         ComparePair(first, second, options.pair, result);
-        if (result.code) {
-            Fail(result.trouble);
+        if (result.trouble != Trouble::None) {
+            Fail(result.message);
             trouble = true;
         }
         report.Pair(first, second, result);
@@ -193,4 +223,18 @@ int RunDiffTool(int argc, char** argv)
     if (trouble)
         return c_nExitTrouble;
     return report.Differing() > 0 ? c_nExitDifferent : c_nExitEqual;
+}
+
+} // namespace
+
+int RunDiffTool(int argc, char** argv)
+{
+    // The last resort: memory can run out in any allocation, and the result
+    // is then trouble, not an abort.
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        Fail(TroubleText(Trouble::OutOfMemory));
+        return c_nExitTrouble;
+    }
 }

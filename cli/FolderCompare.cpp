@@ -1,13 +1,13 @@
 #include "FolderCompare.h"
 
+#include "OrderedPool.h"
 #include "Platform.h"
+#include "Printable.h"
 #include "Report.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <filesystem>
-#include <memory>
-#include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -25,27 +25,65 @@ std::string ToUtf8(const std::u8string& text)
     return std::string(text.begin(), text.end());
 }
 
-// Everything below `root` that is not a folder, as relative paths with '/'
-// between folders. Links count as what they point to, but links to folders
-// are not walked into, so a link loop cannot make the walk endless; what is
-// not a regular file (a broken link, a pipe) becomes that pair's trouble.
-std::vector<std::string> ListFiles(const std::string& root)
-{
-    std::vector<std::string> files;
-    std::error_code error;
-    const fs::path base = FromUtf8(root);
-    for (fs::recursive_directory_iterator it(base, fs::directory_options::skip_permission_denied, error), end;
-         !error && it != end; it.increment(error)) {
-        std::error_code ignored;
-        if (!fs::is_directory(it->path(), ignored))
-            files.push_back(ToUtf8(it->path().lexically_relative(base).generic_u8string()));
-    }
-    return files;
-}
-
 std::string Join(const std::string& folder, const std::string& relative)
 {
-    return ToUtf8((FromUtf8(folder) / FromUtf8(relative)).u8string());
+    return relative == "." ? folder : ToUtf8((FromUtf8(folder) / FromUtf8(relative)).u8string());
+}
+
+// What lies below one root, as relative paths with '/' between folders
+// ("." for the root itself).
+struct Listing
+{
+    std::vector<std::string> files;       // everything that is not a folder
+    std::vector<std::string> unreadable;  // folders that could not be listed
+};
+
+// Links count as what they point to, but links to folders are not walked
+// into, so a link loop cannot make the walk endless; what is not a regular
+// file (a broken link, a pipe) becomes that pair's trouble.
+void Walk(const fs::path& root, const fs::path& folder, Listing& listing)
+{
+    const auto relative = [&](const fs::path& path) { return ToUtf8(path.lexically_relative(root).generic_u8string()); };
+    std::error_code error;
+    fs::directory_iterator it(folder, error), end;
+    std::vector<fs::path> folders;
+    for (; !error && it != end; it.increment(error)) {
+        std::error_code ignored;
+        if (it->symlink_status(ignored).type() == fs::file_type::directory)
+            folders.push_back(it->path());
+        else if (!fs::is_directory(it->path(), ignored))
+            listing.files.push_back(relative(it->path()));
+    }
+    if (error) {
+        listing.unreadable.push_back(relative(folder));
+        return;
+    }
+    for (const fs::path& sub : folders)
+        Walk(root, sub, listing);
+}
+
+Listing List(const std::string& root)
+{
+    Listing listing;
+    Walk(FromUtf8(root), FromUtf8(root), listing);
+    std::sort(listing.files.begin(), listing.files.end());
+    std::sort(listing.unreadable.begin(), listing.unreadable.end());
+    return listing;
+}
+
+bool Contains(const std::vector<std::string>& sorted, const std::string& path)
+{
+    return std::binary_search(sorted.begin(), sorted.end(), path);
+}
+
+// Whether `path` lies below one of the folders (or is one).
+bool Below(const std::vector<std::string>& folders, const std::string& path)
+{
+    for (const std::string& folder : folders) {
+        if (folder == "." || path == folder || path.rfind(folder + "/", 0) == 0)
+            return true;
+    }
+    return false;
 }
 
 // What a terminal shows while the folders are compared.
@@ -74,70 +112,55 @@ private:
 void CompareFolders(const std::string& expected, const std::string& actual, const PairOptions& options,
                     CReport& report)
 {
-    std::vector<std::string> first = ListFiles(expected), second = ListFiles(actual);
-    std::sort(first.begin(), first.end());
-    std::sort(second.begin(), second.end());
+    const Listing sides[2] = {List(expected), List(actual)};
+    const std::string roots[2] = {expected, actual};
+
+    // A folder that cannot be listed is one line of trouble; what the other
+    // side has below it is not reported again, pair by pair.
+    std::vector<std::string> unreadable;
+    std::set_union(sides[0].unreadable.begin(), sides[0].unreadable.end(), sides[1].unreadable.begin(),
+                   sides[1].unreadable.end(), std::back_inserter(unreadable));
     std::vector<std::string> all;
-    std::set_union(first.begin(), first.end(), second.begin(), second.end(), std::back_inserter(all));
+    std::set_union(sides[0].files.begin(), sides[0].files.end(), sides[1].files.begin(), sides[1].files.end(),
+                   std::back_inserter(all));
+    std::erase_if(all, [&](const std::string& path) { return Below(unreadable, path); });
+    all.insert(all.end(), unreadable.begin(), unreadable.end());
+    std::sort(all.begin(), all.end());
 
-    // Workers take the next pair while it is less than `window` ahead of
-    // the one waiting to be reported; results are reported in order.
-    const size_t threads = std::max(1u, std::thread::hardware_concurrency());
-    const size_t window = 4 * threads;
-    std::vector<std::unique_ptr<PairResult>> results(all.size());
-    std::mutex mutex;
-    std::condition_variable changed;
-    size_t next = 0, reported = 0;
-
-    const auto work = [&] {
-        PairOptions pairOptions = options;
-        pairOptions.threads = 1;
-        pairOptions.bImageOnlyIfDiffering = true;
-        for (;;) {
-            size_t index;
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return next >= all.size() || next < reported + window; });
-                if (next >= all.size())
-                    return;
-                index = next++;
+    const auto compare = [&](size_t index) {
+        auto result = std::make_unique<PairResult>();
+        const std::string& relative = all[index];
+        try {
+            for (int side = 0; side < 2; ++side) {
+                if (Contains(sides[side].unreadable, relative)) {
+                    SetTrouble(*result, Trouble::CannotRead, Printable(Join(roots[side], relative)));
+                    return result;
+                }
             }
-            auto result = std::make_unique<PairResult>();
-            const std::string& relative = all[index];
-            const bool inFirst = std::binary_search(first.begin(), first.end(), relative);
-            const bool inSecond = std::binary_search(second.begin(), second.end(), relative);
+            const bool inFirst = Contains(sides[0].files, relative), inSecond = Contains(sides[1].files, relative);
             if (!inFirst || !inSecond) {
-                result->code = inFirst ? c_nTroubleOnlyExpected : c_nTroubleOnlyActual;
-                result->trouble = Printable(Join(inFirst ? expected : actual, relative)) + ": " + TroubleText(result->code);
-            } else {
-                if (!options.diffImage.empty())
-                    pairOptions.diffImage = Join(options.diffImage, relative);
-                ComparePair(Join(expected, relative), Join(actual, relative), pairOptions, *result);
+                SetTrouble(*result, inFirst ? Trouble::OnlyInFirst : Trouble::OnlyInSecond,
+                           Printable(Join(roots[inFirst ? 0 : 1], relative)));
+                return result;
             }
-            std::lock_guard lock(mutex);
-            results[index] = std::move(result);
-            changed.notify_all();
+            PairOptions pairOptions = options;
+            pairOptions.threads = 1;
+            pairOptions.bImageOnlyIfDiffering = true;
+            if (!options.diffImage.empty())
+                pairOptions.diffImage = Join(options.diffImage, relative);
+            ComparePair(Join(expected, relative), Join(actual, relative), pairOptions, *result);
+        } catch (const std::bad_alloc&) {
+            SetTrouble(*result, Trouble::OutOfMemory, Printable(relative));
         }
+        return result;
     };
 
     CProgress progress(all.size());
     report.BeginFolders(expected, actual);
-    std::vector<std::thread> workers;
-    for (size_t k = 0; k < std::min(threads, all.size()); ++k)
-        workers.emplace_back(work);
-    for (size_t index = 0; index < all.size(); ++index) {
-        std::unique_ptr<PairResult> result;
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return results[index] != nullptr; });
-            result = std::move(results[index]);
-            reported = index + 1;
-            changed.notify_all();
-        }
-        report.FolderPair(all[index], Join(expected, all[index]), Join(actual, all[index]), *result);
+    const size_t threads = std::max(1u, std::thread::hardware_concurrency());
+    RunInOrder<PairResult>(all.size(), threads, 4 * threads, compare, [&](size_t index, const PairResult& result) {
+        report.FolderPair(all[index], Join(expected, all[index]), Join(actual, all[index]), result);
         progress.Update(index + 1);
-    }
-    for (std::thread& worker : workers)
-        worker.join();
+    });
     report.EndFolders();
 }

@@ -1,93 +1,108 @@
 #include "ImageFile.h"
 
-#include "BmpLoader.h"
-#include "PngCodec.h"
-#include "ResultCodes.h"
-
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
-#include <vector>
+#include <new>
 
-CImageFile::~CImageFile()
-{
-    std::free(m_pOwned);
-}
+namespace {
 
-int CImageFile::Open(const std::string& path)
-{
-    if (!m_bytes.Open(path.c_str()))
-        return IDS_CANNOT_READ;
-    int result = 0;
-    const bool read = RunGuarded([&] {
-        m_bPng = IsPng(m_bytes.Data(), size_t(m_bytes.Size()));
-        if (m_bPng) {
-            PngInfo info;
-            result = ReadPngInfo(m_bytes.Data(), size_t(m_bytes.Size()), info);
-            m_nWidth = info.width;
-            m_nHeight = info.height;
-            m_bAlpha = info.bAlpha;
-        } else {
-            const size_t available = m_bytes.Size() < c_cbHeaders ? size_t(m_bytes.Size()) : c_cbHeaders;
-            result = ParseBmpHeaders(m_bytes.Data(), available, m_bytes.Size(), m_layout);
-            m_nWidth = m_layout.width;
-            m_nHeight = m_layout.height;
-        }
-    });
-    return read ? result : IDS_CANNOT_READ;
-}
+// Bands of about a quarter of a megabyte: two of them, one from each file,
+// stay in the cache of the core that compares them.
+constexpr size_t c_cbBand = 256 * 1024;
 
-int CImageFile::Decode(int channels)
+} // namespace
+
+Trouble CImageFile::Open(const std::string& path)
 {
-    if (m_bPng) {
-        // The decoder works on a copy: a file cut short under it then ends
-        // the copy, never the decoder halfway.
-        std::vector<unsigned char> copy;
-        try {
-            copy.resize(size_t(m_bytes.Size()));
-        } catch (const std::bad_alloc&) {
-            return IDS_OUT_OF_MEMORY;
-        }
-        if (!RunGuarded([&] { std::memcpy(copy.data(), m_bytes.Data(), copy.size()); }))
-            return IDS_CANNOT_READ;
-        ImageBuffer decoded;
-        if (const int result = DecodePng(copy.data(), copy.size(), channels, decoded))
-            return result;
-        m_image = decoded;
-        m_pOwned = decoded.pixels;
-        return 0;
+    if (!m_file.Open(path.c_str()))
+        return Trouble::CannotRead;
+    uint8_t head[c_cbHeaders] = {};
+    const size_t available = size_t(std::min<uint64_t>(m_file.Size(), c_cbHeaders));
+    if (!m_file.ReadAt(0, head, available))
+        return Trouble::CannotRead;
+    m_bPng = IsPng(head, available);
+    if (!m_bPng) {
+        const Trouble trouble = TroubleOf(ParseBmpHeaders(head, available, m_file.Size(), m_layout));
+        m_nWidth = m_layout.width;
+        m_nHeight = m_layout.height;
+        return trouble;
     }
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.resize(size_t(m_file.Size()));
+    } catch (const std::bad_alloc&) {
+        return Trouble::OutOfMemory;
+    }
+    if (!m_file.ReadAt(0, bytes.data(), bytes.size()))
+        return Trouble::CannotRead;
+    const Trouble trouble = ReadPngFile(bytes.data(), bytes.size(), m_png);
+    m_nWidth = m_png.width;
+    m_nHeight = m_png.height;
+    return trouble;
+}
 
+int32_t CImageFile::RowsPerBand(size_t bytes) const
+{
+    return int32_t(std::clamp<size_t>(bytes / size_t(m_layout.stride), 1, size_t(m_nHeight)));
+}
+
+uint64_t CImageFile::DecodeMemory(int channels) const
+{
+    if (m_bPng)
+        return PngDecodeMemory(m_png, channels);
+    return uint64_t(channels) * uint64_t(m_nWidth) * uint64_t(m_nHeight) + c_cbBand + m_layout.stride;
+}
+
+Trouble CImageFile::ReadRows(int32_t firstRow, int32_t endRow, std::vector<uint8_t>& buffer, ImageView& rows) const
+{
+    // The rows lie together in the file: from the band's bottom row up in a
+    // bottom-up file, from its top row down in a top-down one.
     const BmpLayout& layout = m_layout;
-    const unsigned char* rows = m_bytes.Data() + layout.pixelOffset;
-    const int32_t stride = channels == 3 ? layout.stride : 4 * layout.width;
-    if (channels == 3 && !layout.bTopDown) {
-        // The scan only reads; the record never frees this view.
-        m_image = {layout.width, layout.height, layout.stride, const_cast<unsigned char*>(rows)};
-        return 0;
-    }
-    m_pOwned = static_cast<unsigned char*>(std::malloc(size_t(stride) * size_t(layout.height)));
-    if (!m_pOwned)
-        return IDS_OUT_OF_MEMORY;
-    unsigned char* const target = m_pOwned;
-    const bool read = RunGuarded([&] {
-        for (int32_t r = 0; r < layout.height; ++r) {
-            // Stored row r of a top-down file is picture row r: bottom-up it goes last.
-            const unsigned char* source = rows + int64_t(layout.bTopDown ? layout.height - 1 - r : r) * layout.stride;
-            unsigned char* to = target + int64_t(r) * stride;
+    const int32_t count = endRow - firstRow;
+    const int32_t firstStored = layout.bTopDown ? firstRow : layout.height - endRow;
+    const size_t bytes = size_t(count) * size_t(layout.stride);
+    if (buffer.size() < bytes)
+        buffer.resize(bytes);
+    if (!m_file.ReadAt(layout.pixelOffset + uint64_t(firstStored) * uint64_t(layout.stride), buffer.data(), bytes))
+        return Trouble::CannotRead;
+    const ptrdiff_t stride = layout.stride;
+    rows = layout.bTopDown ? ImageView{layout.width, count, 3, buffer.data(), stride}
+                           : ImageView{layout.width, count, 3, buffer.data() + (count - 1) * stride, -stride};
+    return Trouble::None;
+}
+
+Trouble CImageFile::Decode(int channels, CImage& image) const
+{
+    if (m_bPng)
+        return DecodePng(m_png, channels, image);
+    if (!image.Allocate(m_nWidth, m_nHeight, channels))
+        return Trouble::OutOfMemory;
+    std::vector<uint8_t> buffer;
+    const int32_t bandRows = RowsPerBand(c_cbBand);
+    for (int32_t top = 0; top < m_nHeight; top += bandRows) {
+        const int32_t end = std::min(m_nHeight, top + bandRows);
+        ImageView rows;
+        if (const Trouble trouble = ReadRows(top, end, buffer, rows); trouble != Trouble::None)
+            return trouble;
+        for (int32_t y = top; y < end; ++y) {
+            const uint8_t* source = rows.Row(y - top);
+            uint8_t* target = image.Row(y);
             if (channels == 3) {
-                std::memcpy(to, source, size_t(stride));
+                std::memcpy(target, source, 3 * size_t(m_nWidth));
                 continue;
             }
-            for (int32_t x = 0; x < layout.width; ++x, to += 4, source += 3) {
-                to[0] = source[0];
-                to[1] = source[1];
-                to[2] = source[2];
-                to[3] = 255;
+            for (int32_t x = 0; x < m_nWidth; ++x, target += 4, source += 3) {
+                target[0] = source[0];
+                target[1] = source[1];
+                target[2] = source[2];
+                target[3] = 255;
             }
         }
-    });
-    if (!read)
-        return IDS_CANNOT_READ;
-    m_image = {layout.width, layout.height, stride, m_pOwned};
-    return 0;
+    }
+    return Trouble::None;
+}
+
+Trouble CImageFile::CheckUnchanged() const
+{
+    return m_file.Unchanged() ? Trouble::None : Trouble::CannotRead;
 }

@@ -1,41 +1,49 @@
 #pragma once
 
 #include "BmpFormat.h"
-#include "ImageBuffer.h"
+#include "Image.h"
 #include "Platform.h"
+#include "PngCodec.h"
+#include "Trouble.h"
 
-#include <memory>
 #include <string>
+#include <vector>
 
 // One input of a comparison, a BMP or a PNG file told apart by its first
-// bytes. Open reads and checks the headers; Decode makes the picture in the
-// form the scan of the pair takes: rows bottom-up, 3 bytes a pixel (blue,
-// green, red, rows padded to four bytes) or 4 (with alpha; 255 where the
-// file has none).
+// bytes. Open reads and checks what says whether the file can be compared
+// (a PNG is read whole for that); the pixels come as a whole picture
+// (Decode) or, from a BMP, band by band (ReadRows) without holding the
+// picture at all.
 class CImageFile
 {
 public:
-    CImageFile() = default;
-    ~CImageFile();
-    CImageFile(const CImageFile&) = delete;
-    CImageFile& operator=(const CImageFile&) = delete;
-
-    // 0, or the result code that says why the file cannot be compared.
-    int Open(const std::string& path);
+    Trouble Open(const std::string& path);
     int32_t Width() const { return m_nWidth; }
     int32_t Height() const { return m_nHeight; }
-    bool HasAlpha() const { return m_bAlpha; }
+    bool HasAlpha() const { return m_bPng && m_png.bAlpha; }
+    bool IsBmp() const { return !m_bPng; }
 
-    int Decode(int channels);
-    const ImageBuffer& Image() const { return m_image; }
+    // What Decode allocates for `channels`.
+    uint64_t DecodeMemory(int channels) const;
+    // The whole picture in `channels` (3, or 4 with alpha: 255 where the
+    // file has none).
+    Trouble Decode(int channels, CImage& image) const;
+
+    // A BMP's picture rows firstRow to endRow - 1 read into `buffer`, as
+    // three channels, seen through `rows`.
+    Trouble ReadRows(int32_t firstRow, int32_t endRow, std::vector<uint8_t>& buffer, ImageView& rows) const;
+    // How many rows of this BMP make a band of about `bytes`.
+    int32_t RowsPerBand(size_t bytes) const;
+
+    // CannotRead when the file was changed, cut short or removed since it
+    // was opened: what was read of it may not be one picture.
+    Trouble CheckUnchanged() const;
 
 private:
-    CFileBytes m_bytes;
+    CInputFile m_file;
     BmpLayout m_layout;
+    PngFile m_png;
     bool m_bPng = false;
-    bool m_bAlpha = false;
     int32_t m_nWidth = 0;
     int32_t m_nHeight = 0;
-    ImageBuffer m_image;
-    unsigned char* m_pOwned = nullptr;  // malloc'd pixels, unless m_image views the file
 };

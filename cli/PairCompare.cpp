@@ -3,9 +3,7 @@
 #include "DiffImage.h"
 #include "ImageFile.h"
 #include "Platform.h"
-#include "ResultCodes.h"
-#include "ResultText.h"
-#include "Scan4.h"
+#include "Printable.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -16,38 +14,18 @@ namespace {
 
 // Below this many pixels a second thread costs more than it saves.
 constexpr int64_t c_nPixelsPerThread = 1 << 20;
+// What each thread reads of each file at a time on the counting path.
+constexpr size_t c_cbBand = 256 * 1024;
 
-// Counts in bands of rows, one per thread; false if a file shrank meanwhile.
-bool Summarize(const ImageBuffer& first, const ImageBuffer& second, int channels, unsigned tolerance, int threads,
-               DiffSummary& summary)
+struct Pair
 {
-    const int64_t pixels = int64_t(first.width) * first.height;
-    const int bands = int(std::clamp<int64_t>(pixels / c_nPixelsPerThread, 1, std::max(threads, 1)));
-    std::vector<DiffSummary> found(static_cast<size_t>(bands));
-    std::vector<char> read(size_t(bands), 0);
-    const auto band = [&](int k) {
-        const int32_t top = int32_t(int64_t(first.height) * k / bands);
-        const int32_t end = int32_t(int64_t(first.height) * (k + 1) / bands);
-        read[size_t(k)] = RunGuarded([&, k, top, end] {
-            if (channels == 3)
-                SummarizeDifferences(first, second, tolerance, top, end, found[size_t(k)]);
-            else
-                SummarizeDifferences4(first, second, tolerance, top, end, found[size_t(k)]);
-        });
-    };
-    std::vector<std::thread> workers;
-    for (int k = 1; k < bands; ++k)
-        workers.emplace_back(band, k);
-    band(0);
-    for (std::thread& worker : workers)
-        worker.join();
-    summary = DiffSummary();
-    for (int k = 0; k < bands; ++k) {
-        if (!read[size_t(k)])
-            return false;
-        summary.Merge(found[size_t(k)]);
-    }
-    return true;
+    const std::string* paths[2];
+    CImageFile files[2];
+};
+
+std::string Both(const Pair& pair)
+{
+    return Printable(*pair.paths[0]) + ", " + Printable(*pair.paths[1]);
 }
 
 std::string SizeText(const CImageFile& image)
@@ -55,124 +33,207 @@ std::string SizeText(const CImageFile& image)
     return std::to_string(image.Width()) + "x" + std::to_string(image.Height());
 }
 
-void Fail(PairResult& result, int code, const std::string& where)
+// Opens both files and checks that they can be compared with each other.
+bool OpenPair(Pair& pair, PairResult& result)
 {
-    result.code = code;
-    result.trouble = where + ": " + TroubleText(code);
-    result.list.Release();
+    for (int i = 0; i < 2; ++i) {
+        if (const Trouble trouble = pair.files[i].Open(*pair.paths[i]); trouble != Trouble::None) {
+            SetTrouble(result, trouble, Printable(*pair.paths[i]));
+            return false;
+        }
+    }
+    const CImageFile& a = pair.files[0];
+    const CImageFile& b = pair.files[1];
+    if (a.Width() != b.Width() || a.Height() != b.Height()) {
+        SetTrouble(result, Trouble::SizeMismatch, Both(pair));
+        result.message += " (" + SizeText(a) + ", " + SizeText(b) + ")";
+        return false;
+    }
+    result.width = a.Width();
+    result.height = a.Height();
+    return true;
+}
+
+// Whatever can refuse the difference image does so before any work and
+// before the output is touched.
+bool CheckDiffImageTarget(const Pair& pair, const std::string& out, PairResult& result)
+{
+    if (out.empty())
+        return true;
+    if (IsSameFile(out.c_str(), pair.paths[0]->c_str()) || IsSameFile(out.c_str(), pair.paths[1]->c_str())) {
+        SetTrouble(result, Trouble::DiffImageIsInput, Printable(out));
+        return false;
+    }
+    if (!CanWriteDiffImage(out, result.width, result.height)) {
+        SetTrouble(result, Trouble::ImageTooLarge, Printable(out));
+        return false;
+    }
+    return true;
+}
+
+// The count of two BMP files, read band by band on `threads` threads: no
+// picture is held whole, each thread reuses two small buffers.
+Trouble CountBmpBands(const Pair& pair, unsigned tolerance, int threads, DiffSummary& summary)
+{
+    const CImageFile& a = pair.files[0];
+    const CImageFile& b = pair.files[1];
+    const int64_t pixels = int64_t(a.Width()) * a.Height();
+    const int parts = int(std::clamp<int64_t>(pixels / c_nPixelsPerThread, 1, std::max(threads, 1)));
+    const int32_t bandRows = std::min(a.RowsPerBand(c_cbBand), b.RowsPerBand(c_cbBand));
+    std::vector<DiffSummary> found(static_cast<size_t>(parts));
+    std::vector<Trouble> troubles(size_t(parts), Trouble::None);
+    const auto part = [&](int k) {
+        const int32_t first = int32_t(int64_t(a.Height()) * k / parts);
+        const int32_t end = int32_t(int64_t(a.Height()) * (k + 1) / parts);
+        std::vector<uint8_t> buffers[2];
+        for (int32_t top = first; top < end; top += bandRows) {
+            const int32_t bottom = std::min(end, top + bandRows);
+            ImageView rows[2];
+            for (int i = 0; i < 2; ++i) {
+                troubles[size_t(k)] = pair.files[i].ReadRows(top, bottom, buffers[i], rows[i]);
+                if (troubles[size_t(k)] != Trouble::None)
+                    return;
+            }
+            DiffSummary band;
+            SummarizeDifferences(rows[0], rows[1], tolerance, top, band);
+            found[size_t(k)].Merge(band);
+        }
+    };
+    try {
+        std::vector<std::jthread> workers;
+        for (int k = 1; k < parts; ++k)
+            workers.emplace_back(part, k);
+        part(0);
+    } catch (const std::bad_alloc&) {
+        return Trouble::OutOfMemory;
+    }
+    summary = DiffSummary();
+    for (int k = 0; k < parts; ++k) {
+        if (troubles[size_t(k)] != Trouble::None)
+            return troubles[size_t(k)];
+        summary.Merge(found[size_t(k)]);
+    }
+    return Trouble::None;
+}
+
+// Both pictures whole, decoded at once, when the memory at hand takes them.
+bool DecodePair(const Pair& pair, int channels, CImage images[2], PairResult& result)
+{
+    const uint64_t needed = pair.files[0].DecodeMemory(channels) + pair.files[1].DecodeMemory(channels);
+    if (needed > AvailableMemory()) {
+        SetTrouble(result, Trouble::OutOfMemory, Both(pair));
+        return false;
+    }
+    Trouble troubles[2] = {};
+    {
+        std::jthread other([&] { troubles[1] = pair.files[1].Decode(channels, images[1]); });
+        troubles[0] = pair.files[0].Decode(channels, images[0]);
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (troubles[i] != Trouble::None) {
+            SetTrouble(result, troubles[i], Printable(*pair.paths[i]));
+            return false;
+        }
+    }
+    return true;
+}
+
+// The list of differing pixels, and their count and bounding box from it.
+bool ListDifferences(const ImageView& a, const ImageView& b, unsigned tolerance, const std::string& where,
+                     PairResult& result)
+{
+    const int count = ScanDifferences(a, b, tolerance, result.list);
+    if (count < 0) {
+        SetTrouble(result, TroubleOf(-count), where);
+        return false;
+    }
+    DiffSummary& s = result.summary;
+    s.count = count;
+    for (int i = 0; i < count; ++i) {
+        const DiffPoint p = result.list[i];
+        s.left = s.left < 0 || p.x < s.left ? p.x : s.left;
+        s.right = p.x > s.right ? p.x : s.right;
+    }
+    if (count > 0) {
+        s.top = result.list[0].y;
+        s.bottom = result.list[count - 1].y;
+    }
+    return true;
+}
+
+// A file changed while it was read gives no result, whatever was read.
+bool CheckUnchanged(const Pair& pair, PairResult& result)
+{
+    for (int i = 0; i < 2; ++i) {
+        if (pair.files[i].CheckUnchanged() != Trouble::None) {
+            SetTrouble(result, Trouble::CannotRead, Printable(*pair.paths[i]));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteDiffImageFor(const ImageView& first, const PairOptions& options, PairResult& result)
+{
+    const std::string& out = options.diffImage;
+    if (options.bImageOnlyIfDiffering) {
+        if (result.summary.count == 0)
+            return true;
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(std::u8string(out.begin(), out.end())).parent_path(),
+                                            ignored);
+    }
+    if (const Trouble trouble = WriteDiffImage(out, first, result.list); trouble != Trouble::None) {
+        SetTrouble(result, trouble, Printable(out));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
-std::string TroubleText(int code)
+void SetTrouble(PairResult& result, Trouble trouble, const std::string& where)
 {
-    switch (code) {
-    case c_nTroubleDiffImage: return "the difference image could not be written";
-    case c_nTroubleDiffImageInput: return "the difference image would overwrite an input";
-    case c_nTroubleOnlyExpected: return "only in the first folder";
-    case c_nTroubleOnlyActual: return "only in the second folder";
-    case c_nTroublePng16Bit: return "16-bit PNG samples are not compared (reduced to 8 bits, different samples could look equal)";
-    case c_nTroublePngDamaged: return "the PNG file's data is damaged";
-    }
-    const char* text = ResultText(code);
-    return text ? text : "error " + std::to_string(code);
-}
-
-std::string Printable(const std::string& text)
-{
-    static const char c_szHex[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) {
-            out += "\\x";
-            out += c_szHex[c >> 4];
-            out += c_szHex[c & 15];
-        } else {
-            out += char(c);
-        }
-    }
-    return out;
+    result.trouble = trouble;
+    result.message = where + ": " + TroubleText(trouble);
+    result.list.Release();
 }
 
 void ComparePair(const std::string& first, const std::string& second, const PairOptions& options, PairResult& result)
 {
-    result.code = 0;
-    result.trouble.clear();
+    result.trouble = Trouble::None;
+    result.message.clear();
     result.summary = DiffSummary();
     result.list.Clear();
 
-    CImageFile images[2];
-    const std::string* paths[2] = {&first, &second};
-    for (int i = 0; i < 2; ++i) {
-        if (const int code = images[i].Open(*paths[i]))
-            return Fail(result, code, Printable(*paths[i]));
-    }
-    const std::string both = Printable(first) + ", " + Printable(second);
-    if (images[0].Width() != images[1].Width() || images[0].Height() != images[1].Height()) {
-        Fail(result, IDS_SIZE_MISMATCH, both);
-        result.trouble += " (" + SizeText(images[0]) + ", " + SizeText(images[1]) + ")";
+    Pair pair{{&first, &second}, {}};
+    if (!OpenPair(pair, result) || !CheckDiffImageTarget(pair, options.diffImage, result))
         return;
-    }
 
-    // Whatever can refuse the difference image does so before any work and
-    // before the output is touched.
-    const std::string& out = options.diffImage;
-    if (!out.empty()) {
-        if (IsSameFile(out.c_str(), first.c_str()) || IsSameFile(out.c_str(), second.c_str()))
-            return Fail(result, c_nTroubleDiffImageInput, Printable(out));
-        if (!CanWriteDiffImage(out, images[0].Width(), images[0].Height()))
-            return Fail(result, IDS_IMAGE_TOO_LARGE, Printable(out));
-    }
-
-    // Alpha is compared when either image has it; both are decoded at once.
-    const int channels = images[0].HasAlpha() || images[1].HasAlpha() ? 4 : 3;
-    int decoded[2] = {};
-    std::thread other([&] { decoded[1] = images[1].Decode(channels); });
-    decoded[0] = images[0].Decode(channels);
-    other.join();
-    for (int i = 0; i < 2; ++i) {
-        if (decoded[i])
-            return Fail(result, decoded[i], Printable(*paths[i]));
-    }
-    const ImageBuffer& a = images[0].Image();
-    const ImageBuffer& b = images[1].Image();
-    result.width = a.width;
-    result.height = a.height;
-
-    // The difference image needs every pixel's place, like a list does.
-    if (options.bList || !out.empty()) {
-        int count = 0;
-        if (!RunGuarded([&] {
-                count = channels == 3 ? ScanDifferences(a, b, options.tolerance, result.list)
-                                      : ScanDifferences4(a, b, options.tolerance, result.list);
-            }))
-            return Fail(result, IDS_CANNOT_READ, both);
-        if (count < 0)
-            return Fail(result, -count, both);
-        DiffSummary& s = result.summary;
-        s.count = count;
-        for (int i = 0; i < count; ++i) {
-            const DiffPoint p = result.list[i];
-            s.left = s.left < 0 || p.x < s.left ? p.x : s.left;
-            s.right = p.x > s.right ? p.x : s.right;
+    // Alpha is compared when either image has it.
+    const int channels = pair.files[0].HasAlpha() || pair.files[1].HasAlpha() ? 4 : 3;
+    const bool wantsPlaces = options.bList || !options.diffImage.empty();
+    if (!wantsPlaces && pair.files[0].IsBmp() && pair.files[1].IsBmp()) {
+        if (const Trouble trouble = CountBmpBands(pair, options.tolerance, options.threads, result.summary);
+            trouble != Trouble::None)
+            return SetTrouble(result, trouble, Both(pair));
+    } else {
+        CImage images[2];
+        if (!DecodePair(pair, channels, images, result))
+            return;
+        const ImageView a = images[0].View(), b = images[1].View();
+        if (wantsPlaces) {
+            // The difference image needs every pixel's place, as a list does.
+            if (!ListDifferences(a, b, options.tolerance, Both(pair), result))
+                return;
+        } else if (const int failed = SummarizeDifferences(a, b, options.tolerance, 0, result.summary)) {
+            return SetTrouble(result, TroubleOf(-failed), Both(pair));
         }
-        if (count > 0) {
-            s.top = result.list[0].y;
-            s.bottom = result.list[count - 1].y;
-        }
-    } else if (!Summarize(a, b, channels, options.tolerance, options.threads, result.summary)) {
-        return Fail(result, IDS_CANNOT_READ, both);
+        if (!CheckUnchanged(pair, result) || (!options.diffImage.empty() && !WriteDiffImageFor(a, options, result)))
+            return;
     }
-
-    if (!out.empty() && !(options.bImageOnlyIfDiffering && result.summary.count == 0)) {
-        if (options.bImageOnlyIfDiffering) {
-            std::error_code ignored;
-            std::filesystem::create_directories(
-                std::filesystem::path(std::u8string(out.begin(), out.end())).parent_path(), ignored);
-        }
-        if (const int code = WriteDiffImage(out, a, channels, result.list))
-            return Fail(result, code, Printable(code == IDS_CANNOT_READ ? first : out));
-    }
+    if (!CheckUnchanged(pair, result))
+        return;
     if (!options.bList)
         result.list.Release();
 }

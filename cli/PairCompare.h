@@ -2,16 +2,9 @@
 
 #include "DiffList.h"
 #include "DiffScan.h"
+#include "Trouble.h"
 
 #include <string>
-
-// Troubles of the comparer's own, beside the core's result codes (104-111).
-constexpr int c_nTroubleDiffImage = 120;      // the difference image could not be written
-constexpr int c_nTroubleDiffImageInput = 121; // the difference image would replace an input
-constexpr int c_nTroubleOnlyExpected = 122;   // in folders: a file only in the first folder
-constexpr int c_nTroubleOnlyActual = 123;     // in folders: a file only in the second folder
-constexpr int c_nTroublePng16Bit = 124;       // a PNG with 16-bit samples
-constexpr int c_nTroublePngDamaged = 125;     // a PNG whose data is damaged
 
 struct PairOptions
 {
@@ -24,8 +17,8 @@ struct PairOptions
 
 struct PairResult
 {
-    int code = 0;             // 0: compared; else the trouble's code
-    std::string trouble;      // the trouble in one line that names the file(s)
+    Trouble trouble = Trouble::None;
+    std::string message;      // the trouble in one line that names the file(s)
     int32_t width = 0;
     int32_t height = 0;
     DiffSummary summary;
@@ -34,13 +27,9 @@ struct PairResult
 
 // Compares two files, BMP or PNG in any mix. A pixel differs when any
 // channel differs by the tolerance or more (alpha too, when either image
-// has it; an image without counts as opaque); the count and bounding box always come back, the list
-// and the difference image when asked for.
+// has it; an image without counts as opaque); the count and bounding box
+// always come back, the list and the difference image when asked for.
 void ComparePair(const std::string& first, const std::string& second, const PairOptions& options, PairResult& result);
 
-// The message text of a trouble code.
-std::string TroubleText(int code);
-
-// A path fit for one line of a terminal: control characters are shown as
-// \xHH, so a name cannot forge a line or drive the terminal.
-std::string Printable(const std::string& text);
+// Marks `result` as in trouble, with the message naming `where`.
+void SetTrouble(PairResult& result, Trouble trouble, const std::string& where);

@@ -3,44 +3,58 @@
 // The command-line comparer's calls into the operating system, one file per
 // platform (Platform_posix.cpp, Platform_win.cpp). Paths are UTF-8.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
-#include <memory>
 #include <string>
 
-// The bytes of a whole regular file, mapped read-only (POSIX) or read into
-// memory (Windows). A mapped file can shrink while it is mapped: read its
-// bytes only inside RunGuarded.
-class CFileBytes
+// A regular file opened for reading at any offset, from any thread. Nothing
+// is mapped: a file cut short, grown or rewritten while it is read gives a
+// failed read or a changed file, never a fault.
+class CInputFile
 {
 public:
-    CFileBytes() = default;
-    ~CFileBytes();
-    CFileBytes(const CFileBytes&) = delete;
-    CFileBytes& operator=(const CFileBytes&) = delete;
+    CInputFile() = default;
+    ~CInputFile();
+    CInputFile(const CInputFile&) = delete;
+    CInputFile& operator=(const CInputFile&) = delete;
 
     // False for a missing or unreadable file and for anything but a regular
     // file (folders, devices and named pipes are refused without waiting).
     bool Open(const char* path);
-    const unsigned char* Data() const { return m_pData; }
     uint64_t Size() const { return m_cbSize; }
 
-private:
-    const unsigned char* m_pData = nullptr;
-    uint64_t m_cbSize = 0;
-    bool m_bMapped = false;
-};
+    // Reads exactly `bytes` from `offset`; false when the file ends first or
+    // cannot be read.
+    bool ReadAt(uint64_t offset, void* buffer, size_t bytes) const;
+    // Whether the file is still the one opened: same size, same time of the
+    // last write, still linked in its folder.
+    bool Unchanged() const;
 
-// Runs `work`, which reads mapped files; false, with the work cut short, if
-// a file shrank under it and its pages went away. The work must own nothing
-// that needs destroying when it is cut short.
-bool RunGuarded(const std::function<void()>& work);
+private:
+#ifdef _WIN32
+    void* m_hFile = nullptr;
+    uint64_t m_nWriteTime = 0;
+#else
+    int m_fd = -1;
+    int64_t m_nWriteSeconds = 0;
+    long m_nWriteNanoseconds = 0;
+#endif
+    uint64_t m_cbSize = 0;
+};
 
 // Whether two paths name the same existing file (also through links).
 bool IsSameFile(const char* a, const char* b);
 
-// A file written beside its final name and put in place whole, or not at all.
+// The output's real place: a path through symbolic links to the file they
+// name, the path itself otherwise. Empty when a link leads nowhere.
+std::string ResolveLinks(const char* path);
+
+// An output file. A regular file (or a name not taken yet) is written beside
+// its final name and renamed into place whole, or not at all; a symbolic
+// link is followed to the file it names, which is replaced and the link
+// kept; a device or named pipe is written directly (a pipe without a reader
+// is refused at once). Anything else (a folder, a socket) is refused.
 class COutputFile
 {
 public:
@@ -50,20 +64,27 @@ public:
     COutputFile& operator=(const COutputFile&) = delete;
 
     bool Open(const char* path);
-    bool Write(const void* data, size_t bytes)
-    {
-        m_bFailed = m_bFailed || std::fwrite(data, 1, bytes, m_pFile) != bytes;
-        return !m_bFailed;
-    }
-    // Flushes, closes and renames onto the final name; false if any write failed.
+    bool Write(const void* data, size_t bytes);
+    // Flushes, closes and puts the file in place; false if any write failed.
     bool Commit();
 
 private:
+    void Discard();
+
     FILE* m_pFile = nullptr;
     std::string m_path;
-    std::string m_temporary;
+    std::string m_temporary;  // empty when writing the target directly
+    int m_nSlot = -1;         // where the interrupt handler finds m_temporary
     bool m_bFailed = false;
 };
+
+// Has an interrupt or termination remove the unfinished output files before
+// the process ends as the signal says. Called once by main.
+void RemoveUnfinishedOutputsOnInterrupt();
+
+// The memory this process can still take: what the machine has available,
+// within a container's limit and the process's own address-space limit.
+uint64_t AvailableMemory();
 
 bool IsTerminal(FILE* stream);
 

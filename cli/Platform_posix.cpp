@@ -1,76 +1,65 @@
 #include "Platform.h"
 
-#include <csetjmp>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-CFileBytes::~CFileBytes()
+CInputFile::~CInputFile()
 {
-    if (m_bMapped)
-        munmap(const_cast<unsigned char*>(m_pData), size_t(m_cbSize));
+    if (m_fd >= 0)
+        close(m_fd);
 }
 
-bool CFileBytes::Open(const char* path)
+bool CInputFile::Open(const char* path)
 {
+    if (m_fd >= 0)
+        close(m_fd);
     // Without waiting: a named pipe with no writer is refused, not waited on.
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    m_fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (m_fd < 0)
         return false;
     struct stat info;
-    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (ok && info.st_size > 0) {
-        void* data = mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-        ok = data != MAP_FAILED;
-        if (ok) {
-            m_pData = static_cast<const unsigned char*>(data);
-            m_cbSize = uint64_t(info.st_size);
-            m_bMapped = true;
-        }
-    }
-    close(fd);
-    return ok;
-}
-
-namespace {
-
-thread_local sigjmp_buf* t_pGuard = nullptr;
-
-// A mapped file that shrank: the access behind its new end raises SIGBUS.
-// Inside RunGuarded that ends the work; anywhere else it is the fault it is.
-void OnBusError(int signal)
-{
-    if (sigjmp_buf* guard = t_pGuard)
-        siglongjmp(*guard, 1);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-} // namespace
-
-bool RunGuarded(const std::function<void()>& work)
-{
-    static const bool s_bInstalled = [] {
-        struct sigaction action = {};
-        action.sa_handler = OnBusError;
-        sigemptyset(&action.sa_mask);
-        return sigaction(SIGBUS, &action, nullptr) == 0;
-    }();
-    (void)s_bInstalled;
-    sigjmp_buf guard;
-    sigjmp_buf* const outer = t_pGuard;
-    if (sigsetjmp(guard, 1)) {
-        t_pGuard = outer;
+    if (fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(m_fd);
+        m_fd = -1;
         return false;
     }
-    t_pGuard = &guard;
-    work();
-    t_pGuard = outer;
+    m_cbSize = uint64_t(info.st_size);
+    m_nWriteSeconds = int64_t(info.st_mtim.tv_sec);
+    m_nWriteNanoseconds = info.st_mtim.tv_nsec;
     return true;
+}
+
+bool CInputFile::ReadAt(uint64_t offset, void* buffer, size_t bytes) const
+{
+    auto* to = static_cast<unsigned char*>(buffer);
+    while (bytes > 0) {
+        const ssize_t got = pread(m_fd, to, bytes, off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        to += got;
+        offset += uint64_t(got);
+        bytes -= size_t(got);
+    }
+    return true;
+}
+
+bool CInputFile::Unchanged() const
+{
+    struct stat info;
+    return fstat(m_fd, &info) == 0 && uint64_t(info.st_size) == m_cbSize && info.st_nlink > 0 &&
+           int64_t(info.st_mtim.tv_sec) == m_nWriteSeconds && info.st_mtim.tv_nsec == m_nWriteNanoseconds;
 }
 
 bool IsSameFile(const char* a, const char* b)
@@ -80,39 +69,231 @@ bool IsSameFile(const char* a, const char* b)
            first.st_ino == second.st_ino;
 }
 
+std::string ResolveLinks(const char* path)
+{
+    struct stat info;
+    if (lstat(path, &info) != 0 || !S_ISLNK(info.st_mode))
+        return path;
+    char* real = realpath(path, nullptr);
+    if (!real)
+        return {};
+    std::string resolved = real;
+    std::free(real);
+    return resolved;
+}
+
+namespace {
+
+// The unfinished outputs, for the interrupt handler: it may only read what
+// was published here whole, and only call unlink.
+constexpr int c_nOutputSlots = 256;
+std::atomic<const char*> s_unfinished[c_nOutputSlots];
+
+int Publish(const char* temporary)
+{
+    for (int slot = 0; slot < c_nOutputSlots; ++slot) {
+        const char* empty = nullptr;
+        if (s_unfinished[slot].compare_exchange_strong(empty, temporary))
+            return slot;
+    }
+    return -1;
+}
+
+void Withdraw(int slot)
+{
+    if (slot >= 0)
+        s_unfinished[slot].store(nullptr);
+}
+
+void OnInterrupt(int signal)
+{
+    for (auto& slot : s_unfinished) {
+        if (const char* temporary = slot.load())
+            unlink(temporary);
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+} // namespace
+
+void RemoveUnfinishedOutputsOnInterrupt()
+{
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    // A reader that goes away is a write error to report, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 COutputFile::~COutputFile()
+{
+    Discard();
+}
+
+void COutputFile::Discard()
 {
     if (m_pFile) {
         std::fclose(m_pFile);
-        unlink(m_temporary.c_str());
+        m_pFile = nullptr;
+        if (!m_temporary.empty())
+            unlink(m_temporary.c_str());
     }
+    Withdraw(m_nSlot);
+    m_nSlot = -1;
 }
 
 bool COutputFile::Open(const char* path)
 {
-    m_path = path;
-    m_temporary = m_path + ".tmp-" + std::to_string(getpid());
-    const int fd = open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
+    Discard();
+    m_bFailed = false;
+    m_path = ResolveLinks(path);
+    m_temporary.clear();
+    if (m_path.empty())
         return false;
-    m_pFile = fdopen(fd, "wb");
-    if (!m_pFile) {
+
+    struct stat info;
+    const bool exists = lstat(m_path.c_str(), &info) == 0;
+    if (exists && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) || S_ISFIFO(info.st_mode))) {
+        // Written in place: a pipe without a reader fails here at once
+        // (ENXIO) instead of waiting for one.
+        const int fd = open(m_path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        if (fcntl(fd, F_SETFL, 0) != 0 || !(m_pFile = fdopen(fd, "wb"))) {
+            close(fd);
+            return false;
+        }
+        return true;
+    }
+    if (exists ? !S_ISREG(info.st_mode) : errno != ENOENT)
+        return false;
+
+    // Published before it exists, so that no interrupt can fall between
+    // its creation and the handler knowing of it.
+    m_temporary = m_path + ".tmp-" + std::to_string(getpid());
+    m_nSlot = Publish(m_temporary.c_str());
+    const int fd = open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 && !(m_pFile = fdopen(fd, "wb"))) {
         close(fd);
         unlink(m_temporary.c_str());
     }
-    return m_pFile != nullptr;
+    if (!m_pFile) {
+        Withdraw(m_nSlot);
+        m_nSlot = -1;
+        m_temporary.clear();
+        return false;
+    }
+    return true;
+}
+
+bool COutputFile::Write(const void* data, size_t bytes)
+{
+    m_bFailed = m_bFailed || !m_pFile || std::fwrite(data, 1, bytes, m_pFile) != bytes;
+    return !m_bFailed;
 }
 
 bool COutputFile::Commit()
 {
+    if (!m_pFile)
+        return false;
     FILE* file = m_pFile;
     m_pFile = nullptr;
-    const bool written = !m_bFailed && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    const bool closed = std::fclose(file) == 0;
-    if (written && closed && rename(m_temporary.c_str(), m_path.c_str()) == 0)
-        return true;
-    unlink(m_temporary.c_str());
-    return false;
+    const bool direct = m_temporary.empty();
+    bool ok = !m_bFailed && std::fflush(file) == 0 && (direct || fsync(fileno(file)) == 0);
+    ok = std::fclose(file) == 0 && ok;
+    if (!direct) {
+        ok = ok && rename(m_temporary.c_str(), m_path.c_str()) == 0;
+        if (!ok)
+            unlink(m_temporary.c_str());
+    }
+    Withdraw(m_nSlot);
+    m_nSlot = -1;
+    return ok;
+}
+
+namespace {
+
+uint64_t ReadNumber(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string text;
+    if (!(in >> text) || text == "max")
+        return UINT64_MAX;
+    return std::strtoull(text.c_str(), nullptr, 10);
+}
+
+// Room left under a limit and its usage read from two files; no limit where
+// the files are missing.
+uint64_t Room(const std::string& limitFile, const std::string& usageFile)
+{
+    const uint64_t limit = ReadNumber(limitFile);
+    if (limit == UINT64_MAX)
+        return UINT64_MAX;
+    const uint64_t used = ReadNumber(usageFile);
+    return used == UINT64_MAX ? limit : used < limit ? limit - used : 0;
+}
+
+// The tightest memory limit of this process's control groups (version 2,
+// or version 1's memory controller), wherever it sits on their path.
+uint64_t ControlGroupRoom()
+{
+    uint64_t room = UINT64_MAX;
+    std::ifstream groups("/proc/self/cgroup");
+    for (std::string line; std::getline(groups, line);) {
+        std::string root, limit, usage;
+        const size_t colon = line.find(':'), second = line.find(':', colon + 1);
+        if (colon == std::string::npos || second == std::string::npos)
+            continue;
+        const std::string controllers = line.substr(colon + 1, second - colon - 1);
+        std::string path = line.substr(second + 1);
+        if (controllers.empty())
+            root = "/sys/fs/cgroup", limit = "/memory.max", usage = "/memory.current";
+        else if (("," + controllers + ",").find(",memory,") != std::string::npos)
+            root = "/sys/fs/cgroup/memory", limit = "/memory.limit_in_bytes", usage = "/memory.usage_in_bytes";
+        else
+            continue;
+        // Every level counts; inside a namespace the group is the mount's root.
+        for (;;) {
+            room = std::min(room, Room(root + path + limit, root + path + usage));
+            if (path.empty() || path == "/")
+                break;
+            path.erase(path.rfind('/'));
+        }
+    }
+    return room;
+}
+
+uint64_t MachineRoom()
+{
+    std::ifstream info("/proc/meminfo");
+    for (std::string line; std::getline(info, line);) {
+        if (line.rfind("MemAvailable:", 0) == 0)
+            return std::strtoull(line.c_str() + 13, nullptr, 10) * 1024;
+    }
+    const long pages = sysconf(_SC_AVPHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+    return pages > 0 && page > 0 ? uint64_t(pages) * uint64_t(page) : UINT64_MAX;
+}
+
+uint64_t AddressSpaceRoom()
+{
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return UINT64_MAX;
+    std::ifstream statm("/proc/self/statm");
+    uint64_t pages = 0;
+    statm >> pages;
+    const uint64_t used = pages * uint64_t(sysconf(_SC_PAGESIZE));
+    return used < limit.rlim_cur ? limit.rlim_cur - used : 0;
+}
+
+} // namespace
+
+uint64_t AvailableMemory()
+{
+    return std::min({MachineRoom(), ControlGroupRoom(), AddressSpaceRoom()});
 }
 
 bool IsTerminal(FILE* stream)

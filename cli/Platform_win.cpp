@@ -8,6 +8,7 @@
 
 #include <io.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -35,47 +36,71 @@ std::string Narrow(const wchar_t* wide)
     return utf8;
 }
 
-CFileBytes::~CFileBytes()
+CInputFile::~CInputFile()
 {
-    std::free(const_cast<unsigned char*>(m_pData));
+    if (m_hFile)
+        ::CloseHandle(m_hFile);
 }
 
-// Read whole rather than mapped: a mapped file that another program (under
-// Wine, a Linux one) cuts short would fault in the middle of the scan.
-bool CFileBytes::Open(const char* path)
+namespace {
+
+uint64_t LastWrite(const BY_HANDLE_FILE_INFORMATION& info)
 {
-    HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    return uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime;
+}
+
+uint64_t FileSize(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    return uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+}
+
+} // namespace
+
+bool CInputFile::Open(const char* path)
+{
+    if (m_hFile)
+        ::CloseHandle(m_hFile);
+    m_hFile = nullptr;
+    HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    LARGE_INTEGER size;
-    bool ok = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &size);
-    if (ok && size.QuadPart > 0) {
-        auto* data = static_cast<unsigned char*>(std::malloc(size_t(size.QuadPart)));
-        uint64_t done = 0;
-        while (data && done < uint64_t(size.QuadPart)) {
-            const DWORD chunk = DWORD(std::min<uint64_t>(uint64_t(size.QuadPart) - done, 1u << 30));
-            DWORD got = 0;
-            if (!::ReadFile(file, data + done, chunk, &got, nullptr) || got == 0)
-                break;
-            done += got;
-        }
-        ok = data && done == uint64_t(size.QuadPart);
-        if (ok) {
-            m_pData = data;
-            m_cbSize = done;
-        } else {
-            std::free(data);
-        }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::CloseHandle(file);
+        return false;
     }
-    ::CloseHandle(file);
-    return ok;
+    m_hFile = file;
+    m_cbSize = FileSize(info);
+    m_nWriteTime = LastWrite(info);
+    return true;
 }
 
-bool RunGuarded(const std::function<void()>& work)
+bool CInputFile::ReadAt(uint64_t offset, void* buffer, size_t bytes) const
 {
-    work();
+    auto* to = static_cast<unsigned char*>(buffer);
+    while (bytes > 0) {
+        // The offset travels with each read, so threads can share the handle.
+        OVERLAPPED at = {};
+        at.Offset = DWORD(offset);
+        at.OffsetHigh = DWORD(offset >> 32);
+        const DWORD chunk = DWORD(std::min<size_t>(bytes, 1u << 30));
+        DWORD got = 0;
+        if (!::ReadFile(m_hFile, to, chunk, &got, &at) || got == 0)
+            return false;
+        to += got;
+        offset += got;
+        bytes -= got;
+    }
     return true;
+}
+
+bool CInputFile::Unchanged() const
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return ::GetFileInformationByHandle(m_hFile, &info) && FileSize(info) == m_cbSize &&
+           LastWrite(info) == m_nWriteTime && info.nNumberOfLinks > 0;
 }
 
 bool IsSameFile(const char* a, const char* b)
@@ -94,31 +119,78 @@ bool IsSameFile(const char* a, const char* b)
            first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
 }
 
+std::string ResolveLinks(const char* path)
+{
+    return path;
+}
+
+void RemoveUnfinishedOutputsOnInterrupt()
+{
+}
+
+uint64_t AvailableMemory()
+{
+    MEMORYSTATUSEX memory = {};
+    memory.dwLength = sizeof memory;
+    if (!::GlobalMemoryStatusEx(&memory))
+        return UINT64_MAX;
+    return std::min<uint64_t>(memory.ullAvailPhys, memory.ullAvailVirtual);
+}
+
 COutputFile::~COutputFile()
+{
+    Discard();
+}
+
+void COutputFile::Discard()
 {
     if (m_pFile) {
         std::fclose(m_pFile);
-        ::DeleteFileW(Widen(m_temporary.c_str()).c_str());
+        m_pFile = nullptr;
+        if (!m_temporary.empty())
+            ::DeleteFileW(Widen(m_temporary.c_str()).c_str());
     }
 }
 
 bool COutputFile::Open(const char* path)
 {
+    Discard();
+    m_bFailed = false;
     m_path = path;
+    m_temporary.clear();
+    const DWORD attributes = ::GetFileAttributesW(Widen(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+        // Not a file name: a device such as NUL is written directly.
+        m_pFile = _wfopen(Widen(path).c_str(), L"wb");
+        return m_pFile != nullptr;
+    }
     m_temporary = m_path + ".tmp-" + std::to_string(::GetCurrentProcessId());
     m_pFile = _wfopen(Widen(m_temporary.c_str()).c_str(), L"wbx");
+    if (!m_pFile)
+        m_temporary.clear();
     return m_pFile != nullptr;
+}
+
+bool COutputFile::Write(const void* data, size_t bytes)
+{
+    m_bFailed = m_bFailed || !m_pFile || std::fwrite(data, 1, bytes, m_pFile) != bytes;
+    return !m_bFailed;
 }
 
 bool COutputFile::Commit()
 {
+    if (!m_pFile)
+        return false;
     FILE* file = m_pFile;
     m_pFile = nullptr;
-    const bool written = !m_bFailed && std::fflush(file) == 0;
-    const bool closed = std::fclose(file) == 0;
+    bool ok = !m_bFailed && std::fflush(file) == 0;
+    ok = std::fclose(file) == 0 && ok;
+    if (m_temporary.empty())
+        return ok;
     const std::wstring temporary = Widen(m_temporary.c_str());
-    if (written && closed &&
-        ::MoveFileExW(temporary.c_str(), Widen(m_path.c_str()).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (ok && ::MoveFileExW(temporary.c_str(), Widen(m_path.c_str()).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     ::DeleteFileW(temporary.c_str());
     return false;

@@ -1,38 +1,59 @@
 #pragma once
 
 // PNG files through the platform's own decoder and encoder: libspng here,
-// the Windows Imaging Component on Windows (Png_spng.cpp, Png_wic.cpp).
-// Stored samples are taken as they are: gamma, colour profiles and rendering
-// intents change nothing.
+// the Windows Imaging Component on Windows (Png_spng.cpp, Png_wic.cpp). The
+// file's structure is checked here first, the same on both: every chunk's
+// checksum, the header, and nothing after the end chunk. Stored samples are
+// taken as they are: gamma, colour profiles and rendering intents change
+// nothing.
 
-#include "ImageBuffer.h"
+#include "Image.h"
+#include "Trouble.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class COutputFile;
 
-bool IsPng(const unsigned char* data, size_t size);
+bool IsPng(const uint8_t* data, size_t size);
 
-struct PngInfo
+// A PNG file read whole and checked chunk by chunk.
+struct PngFile
 {
     int32_t width = 0;
     int32_t height = 0;
-    bool bAlpha = false;   // an alpha channel, or transparency from a tRNS chunk
+    int depth = 0;
+    int colourType = 0;
+    bool bInterlaced = false;
+    bool bAlpha = false;         // an alpha channel, or transparency from a tRNS chunk
+    // The file with only the chunks the pixels depend on (the critical ones
+    // and tRNS): text, profiles and other metadata, however many or large,
+    // never reach the decoder.
+    std::vector<uint8_t> pixelChunks;
 };
 
-// Reads the header: 0, or the trouble that refuses the file before any
-// decoding (not a PNG, 16-bit samples, a side over 65,535 pixels, a decoded
-// size larger than the memory this machine can give).
-int ReadPngInfo(const unsigned char* data, size_t size, PngInfo& info);
+// Checks the structure of the `size` bytes at `data` and keeps what the
+// decoder needs: 0, or the trouble (damaged: a bad checksum, a chunk after
+// the end; cut short; 16-bit samples; a side over 65,535 pixels).
+Trouble ReadPngFile(const uint8_t* data, size_t size, PngFile& png);
 
-// Decodes into `image`, which gets a malloc block of rows bottom-up as a BMP
-// file stores them: 3 bytes (blue, green, red) a pixel with rows padded to
-// four bytes, or 4 bytes (blue, green, red, alpha; 255 where the file has no
-// alpha) a pixel. 0, or the trouble (damaged or cut-short data, a palette
+// The bytes decoding `png` into `channels` takes besides the file itself.
+uint64_t PngDecodeMemory(const PngFile& png, int channels);
+
+// Decodes into `image`: `channels` 3 (blue, green, red) or 4 (with alpha;
+// 255 where the file has none). 0, or the trouble (damaged data, a palette
 // index past the palette's end, out of memory).
-int DecodePng(const unsigned char* data, size_t size, int channels, ImageBuffer& image);
+Trouble DecodePng(const PngFile& png, int channels, CImage& image);
+
+// Whether every index of a row of `width` packed `depth`-bit palette
+// indices lies inside a palette of `entries` colours: a decoder may let an
+// index past the end through.
+bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned entries);
+
+// The CRC-32 of PNG chunks, by the platform's own implementation.
+uint32_t Crc32(const uint8_t* data, size_t size);
 
 // Writes a width x height 8-bit RGB PNG to `out`; `row(y, bgr)` fills picture
 // row y (top first) in blue, green, red order. False if anything failed.

@@ -1,16 +1,12 @@
 #include "PngCodec.h"
 
-#include "BmpFormat.h"
-#include "PairCompare.h"
 #include "Platform.h"
-#include "ResultCodes.h"
 
 #include <spng.h>
+#include <zlib.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -21,140 +17,211 @@ struct CtxDeleter
 };
 using Ctx = std::unique_ptr<spng_ctx, CtxDeleter>;
 
-// Every checksum checked, the sides bounded by what a PNG allows (the
-// comparer's own limit is checked on the header), chunks kept small.
-Ctx OpenDecoder(const unsigned char* data, size_t size)
+struct InflateEnd
 {
-    Ctx ctx(spng_ctx_new(0));
-    if (!ctx || spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR) ||
+    void operator()(z_stream* stream) const { inflateEnd(stream); }
+};
+
+// The checksums were checked chunk by chunk and the whole image data stream
+// is checked apart, so the decoder need not check them again.
+Ctx OpenDecoder(const PngFile& png)
+{
+    Ctx ctx(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
+    if (!ctx || spng_set_crc_action(ctx.get(), SPNG_CRC_USE, SPNG_CRC_USE) ||
         spng_set_image_limits(ctx.get(), 0x7FFFFFFF, 0x7FFFFFFF) ||
-        spng_set_chunk_limits(ctx.get(), 1 << 26, 1 << 26) || spng_set_png_buffer(ctx.get(), data, size))
+        spng_set_png_buffer(ctx.get(), png.pixelChunks.data(), png.pixelChunks.size()))
         return nullptr;
     return ctx;
 }
 
-int Trouble(int error)
+Trouble TroubleOfSpng(int error)
 {
     switch (error) {
     case SPNG_IO_EOF:
-    case SPNG_EOF: return IDS_CANNOT_READ;
-    case SPNG_EMEM: return IDS_OUT_OF_MEMORY;
-    default: return c_nTroublePngDamaged;
+    case SPNG_EOF: return Trouble::CannotRead;
+    case SPNG_EMEM: return Trouble::OutOfMemory;
+    default: return Trouble::PngDamaged;
     }
 }
 
-// A decoder over the file with its header read; 0 or the trouble.
-int OpenHeader(const unsigned char* data, size_t size, Ctx& ctx, spng_ihdr& ihdr)
+uint32_t Big32(const uint8_t* p)
 {
-    ctx = OpenDecoder(data, size);
-    if (!ctx)
-        return IDS_OUT_OF_MEMORY;
-    const int error = spng_get_ihdr(ctx.get(), &ihdr);
-    return error ? Trouble(error) : 0;
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-uint64_t AvailableMemory()
+// The decoder stops inflating once it has every row, so a bad Adler-32 or
+// damage in what follows would pass unseen: the whole image data stream is
+// inflated here to its end, and nothing may follow that end.
+Trouble CheckImageData(const PngFile& png)
 {
-    const long pages = sysconf(_SC_AVPHYS_PAGES), page = sysconf(_SC_PAGESIZE);
-    return pages > 0 && page > 0 ? uint64_t(pages) * uint64_t(page) : UINT64_MAX;
+    z_stream zs = {};
+    if (inflateInit(&zs) != Z_OK)
+        return Trouble::OutOfMemory;
+    const std::unique_ptr<z_stream, InflateEnd> end(&zs);
+    uint8_t scratch[1 << 16];
+    int status = Z_OK;
+    const std::vector<uint8_t>& bytes = png.pixelChunks;
+    for (size_t at = 8; at + 12 <= bytes.size();) {
+        const uint32_t length = Big32(bytes.data() + at);
+        const uint8_t* data = bytes.data() + at + 8;
+        at += 12 + size_t(length);
+        if (std::memcmp(data - 4, "IDAT", 4) != 0)
+            continue;
+        if (status == Z_STREAM_END && length > 0)
+            return Trouble::PngDamaged;  // data behind the end of the stream
+        zs.next_in = const_cast<Bytef*>(data);
+        zs.avail_in = length;
+        while (zs.avail_in > 0 && status != Z_STREAM_END) {
+            zs.next_out = scratch;
+            zs.avail_out = sizeof scratch;
+            status = inflate(&zs, Z_NO_FLUSH);
+            if (status == Z_MEM_ERROR)
+                return Trouble::OutOfMemory;
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+                return Trouble::PngDamaged;
+        }
+        if (status == Z_STREAM_END && zs.avail_in > 0)
+            return Trouble::PngDamaged;
+    }
+    // A stream that ends early leaves the last rows' bytes to the output's flush.
+    while (status != Z_STREAM_END) {
+        zs.next_out = scratch;
+        zs.avail_out = sizeof scratch;
+        status = inflate(&zs, Z_FINISH);
+        if (status != Z_STREAM_END && (status != Z_BUF_ERROR || zs.avail_out != 0))
+            return status == Z_MEM_ERROR ? Trouble::OutOfMemory : Trouble::PngDamaged;
+    }
+    return Trouble::None;
+}
+
+// Palette colours as RGBA, with the palette's transparency.
+class CPaletteColours
+{
+public:
+    explicit CPaletteColours(spng_ctx* ctx)
+    {
+        spng_plte plte = {};
+        spng_trns trns = {};
+        spng_get_plte(ctx, &plte);
+        const bool transparency = spng_get_trns(ctx, &trns) == 0;
+        m_nEntries = plte.n_entries < 256 ? plte.n_entries : 256;
+        for (uint32_t i = 0; i < m_nEntries; ++i) {
+            m_colours[i][0] = plte.entries[i].red;
+            m_colours[i][1] = plte.entries[i].green;
+            m_colours[i][2] = plte.entries[i].blue;
+            m_colours[i][3] = transparency && i < trns.n_type3_entries ? trns.type3_alpha[i] : 255;
+        }
+    }
+
+    unsigned Entries() const { return m_nEntries; }
+    const uint8_t* operator[](unsigned index) const { return m_colours[index]; }
+
+private:
+    uint8_t m_colours[256][4] = {};
+    unsigned m_nEntries = 0;
+};
+
+// One decoded row (RGBA, or packed palette indices) into the image's
+// blue, green, red (, alpha) order. False for an index past the palette.
+bool ConvertRow(const uint8_t* source, const PngFile& png, const CPaletteColours* palette, int channels,
+                uint8_t* target)
+{
+    if (palette && !PaletteIndicesValid(source, png.width, png.depth, palette->Entries()))
+        return false;
+    const int depth = png.depth;
+    for (int32_t x = 0; x < png.width; ++x, target += channels) {
+        const uint8_t* rgba = source + 4 * size_t(x);
+        if (palette) {
+            const unsigned bit = unsigned(x) * unsigned(depth);
+            rgba = (*palette)[(source[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1)];
+        }
+        target[0] = rgba[2];
+        target[1] = rgba[1];
+        target[2] = rgba[0];
+        if (channels == 4)
+            target[3] = rgba[3];
+    }
+    return true;
 }
 
 } // namespace
 
-int ReadPngInfo(const unsigned char* data, size_t size, PngInfo& info)
+uint32_t Crc32(const uint8_t* data, size_t size)
 {
-    Ctx ctx;
-    spng_ihdr ihdr;
-    if (const int result = OpenHeader(data, size, ctx, ihdr))
-        return result;
-    if (ihdr.bit_depth > 8)
-        return c_nTroublePng16Bit;
-    if (ihdr.width > uint32_t(c_nMaxDimension) || ihdr.height > uint32_t(c_nMaxDimension))
-        return IDS_IMAGE_TOO_LARGE;
-    // Both images of a pair are decoded at once, with up to four bytes a pixel.
-    if (2 * 4 * uint64_t(ihdr.width) * ihdr.height > AvailableMemory())
-        return IDS_OUT_OF_MEMORY;
-    spng_trns trns;
-    info.width = int32_t(ihdr.width);
-    info.height = int32_t(ihdr.height);
-    info.bAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA || ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
-                  spng_get_trns(ctx.get(), &trns) == 0;
-    return 0;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (size > 0) {
+        const uInt chunk = size > (1u << 30) ? (1u << 30) : uInt(size);
+        crc = crc32(crc, data, chunk);
+        data += chunk;
+        size -= chunk;
+    }
+    return uint32_t(crc);
 }
 
-int DecodePng(const unsigned char* data, size_t size, int channels, ImageBuffer& image)
+uint64_t PngDecodeMemory(const PngFile& png, int channels)
 {
-    FreeImageBuffer(image);
-    Ctx ctx;
+    const uint64_t pixels = uint64_t(png.width) * uint64_t(png.height);
+    // An interlaced image is decoded whole before it is converted; any
+    // other row by row.
+    const uint64_t decoded = png.bInterlaced ? 4 * pixels : 4 * uint64_t(png.width);
+    return uint64_t(channels) * pixels + decoded + (1 << 16);
+}
+
+Trouble DecodePng(const PngFile& png, int channels, CImage& image)
+{
+    Ctx ctx = OpenDecoder(png);
+    if (!ctx)
+        return Trouble::OutOfMemory;
     spng_ihdr ihdr;
-    if (const int result = OpenHeader(data, size, ctx, ihdr))
-        return result;
-    const int32_t width = int32_t(ihdr.width), height = int32_t(ihdr.height);
-    const bool palette = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
+    if (const int error = spng_get_ihdr(ctx.get(), &ihdr))
+        return TroubleOfSpng(error);
 
     // A palette image comes as its indices, which are checked against the
-    // palette (the decoder lets an index past its end through); anything
-    // else as RGBA with its transparency applied.
-    const int fmt = palette ? SPNG_FMT_PNG : SPNG_FMT_RGBA8;
+    // palette; anything else as RGBA with its transparency applied.
+    const bool indexed = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
+    const int fmt = indexed ? SPNG_FMT_PNG : SPNG_FMT_RGBA8;
+    const int flags = indexed ? 0 : SPNG_DECODE_TRNS;
     size_t bytes = 0;
     if (const int error = spng_decoded_image_size(ctx.get(), fmt, &bytes))
-        return Trouble(error);
-    // Zeroed: for interlaced images of fewer than 8 bits a sample, the
-    // decoder ORs each pass's bits into the output.
-    std::unique_ptr<unsigned char, decltype(&std::free)> decoded(static_cast<unsigned char*>(std::calloc(bytes, 1)), std::free);
-    if (!decoded)
-        return IDS_OUT_OF_MEMORY;
-    if (const int error = spng_decode_image(ctx.get(), decoded.get(), bytes, fmt, palette ? 0 : SPNG_DECODE_TRNS))
-        return Trouble(error);
-    // The chunks after the image data, so that their checksums (and the end
-    // of the last image data chunk) are checked too.
+        return TroubleOfSpng(error);
+    const size_t rowBytes = bytes / size_t(png.height);
+    if (!image.Allocate(png.width, png.height, channels))
+        return Trouble::OutOfMemory;
+    std::unique_ptr<CPaletteColours> palette;
+
+    if (!png.bInterlaced) {
+        std::vector<uint8_t> row(rowBytes);
+        int status = spng_decode_image(ctx.get(), nullptr, 0, fmt, flags | SPNG_DECODE_PROGRESSIVE);
+        if (indexed)
+            palette = std::make_unique<CPaletteColours>(ctx.get());
+        while (status == 0) {
+            spng_row_info info;
+            if ((status = spng_get_row_info(ctx.get(), &info)) != 0)
+                break;
+            status = spng_decode_row(ctx.get(), row.data(), row.size());
+            if ((status == 0 || status == SPNG_EOI) &&
+                !ConvertRow(row.data(), png, palette.get(), channels, image.Row(int32_t(info.row_num))))
+                return Trouble::PngDamaged;
+        }
+        if (status != SPNG_EOI)
+            return TroubleOfSpng(status);
+    } else {
+        // Zeroed: for samples of fewer than 8 bits the decoder ORs each
+        // pass's bits into the output.
+        std::vector<uint8_t> decoded(bytes, 0);
+        if (const int error = spng_decode_image(ctx.get(), decoded.data(), bytes, fmt, flags))
+            return TroubleOfSpng(error);
+        if (indexed)
+            palette = std::make_unique<CPaletteColours>(ctx.get());
+        for (int32_t y = 0; y < png.height; ++y) {
+            if (!ConvertRow(decoded.data() + size_t(y) * rowBytes, png, palette.get(), channels, image.Row(y)))
+                return Trouble::PngDamaged;
+        }
+    }
+    // The chunks after the image data: their order is checked too.
     if (const int error = spng_decode_chunks(ctx.get()))
-        return Trouble(error);
-
-    uint8_t lookup[256][4] = {};
-    uint32_t entries = 0;
-    if (palette) {
-        spng_plte plte = {};
-        spng_trns trns = {};
-        spng_get_plte(ctx.get(), &plte);
-        const bool transparency = spng_get_trns(ctx.get(), &trns) == 0;
-        entries = plte.n_entries;
-        for (uint32_t i = 0; i < entries && i < 256; ++i) {
-            lookup[i][0] = plte.entries[i].red;
-            lookup[i][1] = plte.entries[i].green;
-            lookup[i][2] = plte.entries[i].blue;
-            lookup[i][3] = transparency && i < trns.n_type3_entries ? trns.type3_alpha[i] : 255;
-        }
-    }
-
-    const int depth = ihdr.bit_depth;
-    const int32_t stride = channels == 3 ? BmpStride(width) : 4 * width;
-    std::unique_ptr<unsigned char, decltype(&std::free)> pixels(
-        static_cast<unsigned char*>(std::calloc(size_t(stride) * size_t(height), 1)), std::free);
-    if (!pixels)
-        return IDS_OUT_OF_MEMORY;
-    const size_t rowBytes = palette ? (size_t(width) * depth + 7) / 8 : 4 * size_t(width);
-    for (int32_t y = 0; y < height; ++y) {
-        const unsigned char* source = decoded.get() + size_t(y) * rowBytes;
-        unsigned char* target = pixels.get() + size_t(height - 1 - y) * stride;
-        for (int32_t x = 0; x < width; ++x, target += channels) {
-            const uint8_t* rgba = source + 4 * size_t(x);
-            if (palette) {
-                const unsigned bit = unsigned(x) * depth;
-                const unsigned index = (source[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
-                if (index >= entries)
-                    return c_nTroublePngDamaged;
-                rgba = lookup[index];
-            }
-            target[0] = rgba[2];
-            target[1] = rgba[1];
-            target[2] = rgba[0];
-            if (channels == 4)
-                target[3] = rgba[3];
-        }
-    }
-    image = {width, height, stride, pixels.release()};
-    return 0;
+        return TroubleOfSpng(error);
+    return CheckImageData(png);
 }
 
 bool EncodePng(COutputFile& out, int32_t width, int32_t height,

@@ -1,9 +1,6 @@
 #include "PngCodec.h"
 
-#include "BmpFormat.h"
-#include "PairCompare.h"
 #include "Platform.h"
-#include "ResultCodes.h"
 
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
@@ -56,32 +53,6 @@ bool Own(Com<T>& owner, Call&& call)
     return ok;
 }
 
-uint32_t Big32(const unsigned char* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-// The chunks as the file lays them out, each checksum checked, up to IEND:
-// what the system's decoder may not check is checked here, before it runs.
-int WalkChunks(const unsigned char* data, size_t size, bool& transparency)
-{
-    transparency = false;
-    for (size_t at = 8;;) {
-        if (size - at < 12)
-            return IDS_CANNOT_READ;
-        const uint32_t length = Big32(data + at);
-        if (length > size - at - 12)
-            return IDS_CANNOT_READ;
-        const unsigned char* type = data + at + 4;
-        if (RtlComputeCrc32(0, type, INT(length + 4)) != Big32(type + 4 + length))
-            return c_nTroublePngDamaged;
-        transparency = transparency || std::memcmp(type, "tRNS", 4) == 0;
-        if (std::memcmp(type, "IEND", 4) == 0)
-            return 0;
-        at += 12 + size_t(length);
-    }
-}
-
 IWICImagingFactory* Factory(Com<IWICImagingFactory>& factory)
 {
     IWICImagingFactory* created = nullptr;
@@ -92,76 +63,66 @@ IWICImagingFactory* Factory(Com<IWICImagingFactory>& factory)
 
 } // namespace
 
-int ReadPngInfo(const unsigned char* data, size_t size, PngInfo& info)
+uint32_t Crc32(const uint8_t* data, size_t size)
 {
-    if (!IsPng(data, size) || size < 33 || std::memcmp(data + 12, "IHDR", 4) != 0)
-        return c_nTroublePngDamaged;
-    const uint32_t width = Big32(data + 16), height = Big32(data + 20);
-    const unsigned depth = data[24], colourType = data[25];
-    bool transparency = false;
-    if (const int result = WalkChunks(data, size, transparency))
-        return result;
-    if (depth > 8)
-        return c_nTroublePng16Bit;
-    if (width == 0 || height == 0)
-        return c_nTroublePngDamaged;
-    if (width > uint32_t(c_nMaxDimension) || height > uint32_t(c_nMaxDimension))
-        return IDS_IMAGE_TOO_LARGE;
-    MEMORYSTATUSEX memory = {};
-    memory.dwLength = sizeof memory;
-    if (::GlobalMemoryStatusEx(&memory) && 2 * 4 * uint64_t(width) * height > memory.ullAvailPhys)
-        return IDS_OUT_OF_MEMORY;
-    info.width = int32_t(width);
-    info.height = int32_t(height);
-    info.bAlpha = colourType == 4 || colourType == 6 || transparency;
-    return 0;
+    DWORD crc = 0;
+    while (size > 0) {
+        const INT chunk = size > (1u << 30) ? INT(1u << 30) : INT(size);
+        crc = RtlComputeCrc32(crc, data, chunk);
+        data += chunk;
+        size -= size_t(chunk);
+    }
+    return crc;
 }
 
-int DecodePng(const unsigned char* data, size_t size, int channels, ImageBuffer& image)
+uint64_t PngDecodeMemory(const PngFile& png, int channels)
 {
-    FreeImageBuffer(image);
-    PngInfo info;
-    if (const int result = ReadPngInfo(data, size, info))
-        return result;
+    // The system's decoder hands over the whole picture as BGRA first, and
+    // palette indices whole for their check.
+    const uint64_t pixels = uint64_t(png.width) * uint64_t(png.height);
+    return uint64_t(channels) * pixels + 4 * pixels + (png.colourType == 3 ? pixels : 0);
+}
+
+Trouble DecodePng(const PngFile& png, int channels, CImage& image)
+{
     const CComThread com;
     Com<IWICImagingFactory> factory;
     Com<IWICStream> stream;
     Com<IWICBitmapDecoder> decoder;
     Com<IWICBitmapFrameDecode> frame;
+    const std::vector<uint8_t>& data = png.pixelChunks;
     if (!Factory(factory) || !Own(stream, [&](IWICStream** p) { return factory->CreateStream(p); }) ||
-        FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(data), DWORD(size))) ||
+        FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(data.data()), DWORD(data.size()))) ||
         !Own(decoder, [&](IWICBitmapDecoder** p) {
             return factory->CreateDecoderFromStream(stream.get(), &GUID_ContainerFormatPng,
                                                     WICDecodeMetadataCacheOnDemand, p);
         }) ||
         !Own(frame, [&](IWICBitmapFrameDecode** p) { return decoder->GetFrame(0, p); }))
-        return c_nTroublePngDamaged;
+        return Trouble::PngDamaged;
 
     // Palette indices are checked against the palette before anything is
     // made of them.
-    WICPixelFormatGUID format;
-    Com<IWICPalette> palette;
-    UINT colours = 0;
-    const UINT width = UINT(info.width), height = UINT(info.height);
-    if (SUCCEEDED(frame->GetPixelFormat(&format)) &&
-        (format == GUID_WICPixelFormat1bppIndexed || format == GUID_WICPixelFormat2bppIndexed ||
-         format == GUID_WICPixelFormat4bppIndexed || format == GUID_WICPixelFormat8bppIndexed)) {
-        const UINT depth = format == GUID_WICPixelFormat8bppIndexed ? 8 : format == GUID_WICPixelFormat4bppIndexed ? 4
-                           : format == GUID_WICPixelFormat2bppIndexed ? 2 : 1;
-        const UINT rowBytes = (width * depth + 7) / 8;
-        std::vector<BYTE> indices(size_t(rowBytes) * height);
-        if (!Own(palette, [&](IWICPalette** p) { return factory->CreatePalette(p); }) ||
-            FAILED(frame->CopyPalette(palette.get())) ||
-            FAILED(palette->GetColorCount(&colours)) ||
+    const UINT width = UINT(png.width), height = UINT(png.height);
+    if (png.colourType == 3) {
+        WICPixelFormatGUID format;
+        Com<IWICPalette> palette;
+        UINT colours = 0;
+        const int depth = png.depth;
+        const UINT rowBytes = (width * UINT(depth) + 7) / 8;
+        std::vector<BYTE> indices;
+        try {
+            indices.resize(size_t(rowBytes) * height);
+        } catch (const std::bad_alloc&) {
+            return Trouble::OutOfMemory;
+        }
+        if (FAILED(frame->GetPixelFormat(&format)) ||
+            !Own(palette, [&](IWICPalette** p) { return factory->CreatePalette(p); }) ||
+            FAILED(frame->CopyPalette(palette.get())) || FAILED(palette->GetColorCount(&colours)) ||
             FAILED(frame->CopyPixels(nullptr, rowBytes, UINT(indices.size()), indices.data())))
-            return c_nTroublePngDamaged;
+            return Trouble::PngDamaged;
         for (UINT y = 0; y < height; ++y) {
-            for (UINT x = 0; x < width; ++x) {
-                const UINT bit = x * depth;
-                const UINT index = (indices[size_t(y) * rowBytes + bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
-                if (index >= colours)
-                    return c_nTroublePngDamaged;
-            }
+            if (!PaletteIndicesValid(indices.data() + size_t(y) * rowBytes, png.width, depth, colours))
+                return Trouble::PngDamaged;
         }
     }
 
@@ -170,24 +131,21 @@ int DecodePng(const unsigned char* data, size_t size, int channels, ImageBuffer&
     try {
         rows.resize(size_t(width) * 4 * height);
     } catch (const std::bad_alloc&) {
-        return IDS_OUT_OF_MEMORY;
+        return Trouble::OutOfMemory;
     }
     if (!Own(bgra, [&](IWICBitmapSource** p) { return ::WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame.get(), p); }) ||
         FAILED(bgra->CopyPixels(nullptr, width * 4, UINT(rows.size()), rows.data())))
-        return c_nTroublePngDamaged;
+        return Trouble::PngDamaged;
 
-    const int32_t stride = channels == 3 ? BmpStride(info.width) : 4 * info.width;
-    auto* pixels = static_cast<unsigned char*>(std::calloc(size_t(stride) * height, 1));
-    if (!pixels)
-        return IDS_OUT_OF_MEMORY;
+    if (!image.Allocate(png.width, png.height, channels))
+        return Trouble::OutOfMemory;
     for (UINT y = 0; y < height; ++y) {
         const BYTE* source = rows.data() + size_t(y) * width * 4;
-        unsigned char* target = pixels + size_t(height - 1 - y) * stride;
+        uint8_t* target = image.Row(int32_t(y));
         for (UINT x = 0; x < width; ++x, source += 4, target += channels)
             std::memcpy(target, source, size_t(channels));
     }
-    image = {info.width, info.height, stride, pixels};
-    return 0;
+    return Trouble::None;
 }
 
 bool EncodePng(COutputFile& out, int32_t width, int32_t height,

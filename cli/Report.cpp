@@ -1,5 +1,7 @@
 #include "Report.h"
 
+#include "Printable.h"
+
 #include <nlohmann/json.hpp>
 
 #include <vector>
@@ -42,7 +44,7 @@ bool COut::Finish()
 
 void CReport::Count(const PairResult& result)
 {
-    if (result.code)
+    if (result.trouble != Trouble::None)
         ++m_nTroubled;
     else if (result.summary.count == 0)
         ++m_nSame;
@@ -82,7 +84,7 @@ void CReport::PutPairJson(const std::string* relative, const std::string& first,
                           const PairResult& result)
 {
     std::string text = PairJson(relative, first, second, result);
-    if (!m_bList || result.code) {
+    if (!m_bList || result.trouble != Trouble::None) {
         m_out.Put(text);
         return;
     }
@@ -100,8 +102,8 @@ std::string CReport::PairJson(const std::string* relative, const std::string& fi
         pair["path"] = *relative;
     pair["first"] = first;
     pair["second"] = second;
-    if (result.code) {
-        pair["trouble"] = {{"code", result.code}, {"message", result.trouble}};
+    if (result.trouble != Trouble::None) {
+        pair["trouble"] = {{"code", TroubleCode(result.trouble)}, {"message", result.message}};
         return Dump(pair);
     }
     pair["width"] = result.width;
@@ -120,7 +122,7 @@ void CReport::Pair(const std::string& first, const std::string& second, const Pa
     if (m_bJson) {
         PutPairJson(nullptr, first, second, result);
         m_out.Put("\n");
-    } else if (!result.code) {
+    } else if (result.trouble == Trouble::None) {
         if (m_bList)
             PutList(result.list);
         else
@@ -146,7 +148,7 @@ void CReport::FolderPair(const std::string& relative, const std::string& first, 
             m_out.Put(",\n");
         PutPairJson(&relative, first, second, result);
     } else {
-        const std::string what = result.code ? result.trouble
+        const std::string what = result.trouble != Trouble::None ? result.message
                                  : result.summary.count == 0 ? std::string("same")
                                                              : std::to_string(result.summary.count);
         m_out.Put(Printable(relative) + ": " + what + "\n");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DiffList.h"
+#include "Image.h"
 #include "ImageBuffer.h"
 
 // Lists every pixel at which any of the three channels of `first` and
@@ -26,6 +27,9 @@ enum class ScanKernel
 };
 
 bool IsScanKernelSupported(ScanKernel kernel);
+
+// The widest kernel this processor runs.
+ScanKernel BestScanKernel();
 
 int ScanDifferences(const ImageBuffer& first, const ImageBuffer& second,
                     unsigned tolerance, DiffList& list, ScanKernel kernel);
@@ -53,3 +57,16 @@ int SummarizeDifferences(const ImageBuffer& first, const ImageBuffer& second, un
                          int32_t firstRow, int32_t endRow, DiffSummary& summary);
 int SummarizeDifferences(const ImageBuffer& first, const ImageBuffer& second, unsigned tolerance,
                          int32_t firstRow, int32_t endRow, DiffSummary& summary, ScanKernel kernel);
+
+// The same rule over images of three or four channels (with four, alpha is
+// compared like the colours): ScanDifferences lists, SummarizeDifferences
+// counts the pixels of two views, numbering their rows from `topRow`, the
+// picture row of the views' first row, so that bands of one pair read
+// separately can be merged. Both images must have the same width, height
+// and channels (else -IDS_SIZE_MISMATCH), no side over 65,535 pixels (else
+// -IDS_IMAGE_TOO_LARGE). A kernel this processor lacks falls back to the
+// scalar one.
+int ScanDifferences(const ImageView& first, const ImageView& second, unsigned tolerance, DiffList& list,
+                    ScanKernel kernel = BestScanKernel());
+int SummarizeDifferences(const ImageView& first, const ImageView& second, unsigned tolerance, int32_t topRow,
+                         DiffSummary& summary, ScanKernel kernel = BestScanKernel());

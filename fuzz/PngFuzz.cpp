@@ -1,10 +1,21 @@
-// Feeds arbitrary bytes to the comparer's PNG reading: the header checks,
-// then the decoder into both in-memory forms. Whatever comes back must obey
-// the record's invariant.
+// Feeds arbitrary bytes to the comparer's PNG reading: the structure checks,
+// then the decoder into both forms the comparison takes. Whatever comes back
+// must be a trouble or a picture of the size the header gave.
+//
+// Random bytes almost never keep a chunk's checksum or a zlib stream whole,
+// so the mutator works inside them: it mutates the inflated image data now
+// and then, deflates it again, and puts every checksum right afterwards, so
+// that inputs reach the decoder and the row conversion.
 
 #include "PngCodec.h"
 
+#include <zlib.h>
+
 #include <cstdlib>
+#include <cstring>
+#include <vector>
+
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
 
 namespace {
 
@@ -14,29 +25,117 @@ void Check(bool condition)
         std::abort();
 }
 
+uint32_t Big32(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+void Put32(uint8_t* p, uint32_t value)
+{
+    p[0] = uint8_t(value >> 24), p[1] = uint8_t(value >> 16), p[2] = uint8_t(value >> 8), p[3] = uint8_t(value);
+}
+
+struct Chunk
+{
+    char type[4];
+    std::vector<uint8_t> data;
+};
+
+// The chunks of a PNG as far as they are whole; false when there is no signature.
+bool Split(const uint8_t* data, size_t size, std::vector<Chunk>& chunks)
+{
+    if (!IsPng(data, size))
+        return false;
+    for (size_t at = 8; size - at >= 12;) {
+        const uint32_t length = Big32(data + at);
+        if (length > size - at - 12)
+            break;
+        Chunk chunk;
+        std::memcpy(chunk.type, data + at + 4, 4);
+        chunk.data.assign(data + at + 8, data + at + 8 + length);
+        chunks.push_back(std::move(chunk));
+        at += 12 + size_t(length);
+    }
+    return true;
+}
+
+// The image data of all IDAT chunks inflated, mutated and deflated into one.
+void MutateImageData(std::vector<Chunk>& chunks, size_t maxSize)
+{
+    std::vector<uint8_t> stream;
+    size_t first = chunks.size();
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        if (std::memcmp(chunks[i].type, "IDAT", 4) == 0) {
+            first = first < i ? first : i;
+            stream.insert(stream.end(), chunks[i].data.begin(), chunks[i].data.end());
+        }
+    }
+    if (first == chunks.size())
+        return;
+    std::vector<uint8_t> raw(1 << 16);
+    uLongf length = uLongf(raw.size());
+    if (uncompress(raw.data(), &length, stream.data(), uLong(stream.size())) != Z_OK)
+        return;
+    raw.resize(LLVMFuzzerMutate(raw.data(), length, raw.size()));
+    std::vector<uint8_t> packed(compressBound(uLong(raw.size())));
+    uLongf packedLength = uLongf(packed.size());
+    if (compress(packed.data(), &packedLength, raw.data(), uLong(raw.size())) != Z_OK || packedLength > maxSize)
+        return;
+    packed.resize(packedLength);
+    chunks[first].data = std::move(packed);
+    for (size_t i = chunks.size(); i-- > first + 1;) {
+        if (std::memcmp(chunks[i].type, "IDAT", 4) == 0)
+            chunks.erase(chunks.begin() + long(i));
+    }
+}
+
 } // namespace
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize, unsigned seed)
+{
+    std::vector<Chunk> chunks;
+    if (seed % 3 == 0 && Split(data, size, chunks))
+        MutateImageData(chunks, maxSize);
+    else
+        size = LLVMFuzzerMutate(data, size, maxSize);
+    if (chunks.empty() && !Split(data, size, chunks))
+        return size;
+    // Laid out again, every checksum right.
+    std::vector<uint8_t> out(data, data + 8);
+    for (const Chunk& chunk : chunks) {
+        const size_t at = out.size();
+        out.resize(at + 12 + chunk.data.size());
+        Put32(&out[at], uint32_t(chunk.data.size()));
+        std::memcpy(&out[at + 4], chunk.type, 4);
+        if (!chunk.data.empty())
+            std::memcpy(&out[at + 8], chunk.data.data(), chunk.data.size());
+        Put32(&out[at + 8 + chunk.data.size()], Crc32(&out[at + 4], 4 + chunk.data.size()));
+    }
+    if (out.size() > maxSize)
+        return size;
+    std::memcpy(data, out.data(), out.size());
+    return out.size();
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    PngInfo info;
-    if (ReadPngInfo(data, size, info) != 0)
+    PngFile png;
+    if (ReadPngFile(data, size, png) != Trouble::None)
         return 0;
-    Check(info.width > 0 && info.height > 0);
+    Check(png.width > 0 && png.height > 0);
     // Pictures within the fuzzer's memory limit only: larger ones are the
-    // limit check's business, above.
-    if (int64_t(info.width) * info.height > (1 << 22))
+    // comparer's memory check's business.
+    if (int64_t(png.width) * png.height > (1 << 22))
         return 0;
     for (const int channels : {3, 4}) {
-        ImageBuffer image;
-        if (DecodePng(data, size, channels, image) == 0) {
-            Check(image.width == info.width && image.height == info.height && image.pixels);
-            // Touch the last byte the record promises; ASan knows the block's end.
-            volatile unsigned char last = image.pixels[size_t(image.stride) * size_t(image.height) - 1];
+        CImage image;
+        if (DecodePng(png, channels, image) == Trouble::None) {
+            const ImageView& view = image.View();
+            Check(view.width == png.width && view.height == png.height && view.channels == channels);
+            // Touch the last byte the image promises; ASan knows the block's end.
+            volatile uint8_t last = view.Row(view.height - 1)[channels * view.width - 1];
             (void)last;
-        } else {
-            Check(!image.pixels);
         }
-        FreeImageBuffer(image);
     }
     return 0;
 }

@@ -2,8 +2,8 @@
 
 #include "BmpBuilder.h"
 #include "BmpLoader.h"
+#include "ImageFile.h"
 #include "ResultCodes.h"
-#include "Platform.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -15,7 +15,10 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -66,7 +69,7 @@ protected:
     {
         const auto out = m_dir.Path() / "stdout.txt";
         const auto err = m_dir.Path() / "stderr.txt";
-        std::string command = Quote(g_toolPath);
+        std::string command = m_launcher + Quote(g_toolPath);
         for (const auto& arg : args)
             command += " " + arg;
         command += " > " + (stdoutPath.empty() ? Quote(out) : stdoutPath) + " 2> " + Quote(err);
@@ -85,6 +88,7 @@ protected:
     }
 
     TempDir m_dir;
+    std::string m_launcher;  // what starts the tool, before its name
     const std::string m_first = Quote(m_dir.WriteBmp("first.bmp", Picture(5, 4)));
     const std::string m_second = Quote(m_dir.WriteBmp("second.bmp", Picture(5, 4, Changed)));
 };
@@ -163,7 +167,7 @@ TEST_F(DiffTool, ReportsTroubleWithStatusTwoAndOneLine)
     struct Case { std::vector<std::string> args; std::string reason; };
     const Case cases[] = {
         {{m_first, missing}, "missing.bmp: ファイルを読み込めませんでした"},
-        {{Quote(m_dir.Path()), m_first}, "ファイルを読み込めませんでした"},
+        {{Quote(m_dir.Path()), m_first}, ": a folder, compared only with a folder"},
         {{m_first, cut}, "cut.bmp: ファイルを読み込めませんでした"},
         {{text, m_first}, "text.bmp: Bitmap ファイルではありません"},
         {{m_first, palette}, "palette.bmp: 24 bit color 非圧縮フォーマットのみサポートしています"},
@@ -208,6 +212,39 @@ TEST_F(DiffTool, RefusesBadUsage)
     EXPECT_NE(help.out.find("--diff-image"), std::string::npos);
     EXPECT_EQ(Run({"--version"}).out, "tobrel-diff 1.0.0\n");
 }
+
+// Lists far longer than the comparer's output buffer come out once, whole.
+TEST_F(DiffTool, ListsEveryPixelOfALargePairOnce)
+{
+    const std::string a = Quote(m_dir.WriteBmp("a.bmp", Picture(300, 300)));
+    const std::string b = Quote(m_dir.WriteBmp("b.bmp", Picture(300, 300, [](int x, int y) {
+        Rgb c = Gradient(x, y);
+        c.b = uint8_t(c.b + 1);
+        return c;
+    })));
+    const Outcome listed = Run({"--list", a, b});
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 90000);
+    EXPECT_EQ(listed.out.substr(listed.out.size() - 26), "x=298, y=299\nx=299, y=299\n");
+    const auto json = nlohmann::json::parse(Run({"--json", "--list", a, b}).out);
+    EXPECT_EQ(json["differences"].size(), 90000u);
+}
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+// A pair that cannot fit in the memory at hand (here the process's
+// address-space limit) is refused as a pair before anything is decoded.
+TEST_F(DiffTool, RefusesAPairLargerThanTheMemoryAtHand)
+{
+    const std::string a = Quote(m_dir.WriteBmp("a.bmp", Picture(4000, 4000)));
+    const std::string b = Quote(m_dir.WriteBmp("b.bmp", Picture(4000, 4000)));
+    m_launcher = "ulimit -v 100000; ";
+    const Outcome refused = Run({"--list", a, b});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("a.bmp, " + m_dir.Path().string() + "/b.bmp: メモリが不足しています"), std::string::npos)
+        << refused.err;
+    m_launcher.clear();
+    EXPECT_EQ(Run({"--list", a, b}).status, 0);
+}
+#endif
 
 TEST_F(DiffTool, DescribesAPairInJson)
 {
@@ -305,6 +342,17 @@ TEST_F(DiffTool, StaysSafeWithHostileNamesPipesAndOutputs)
     EXPECT_EQ(named.err.find('\n'), named.err.size() - 1) << named.err;
     EXPECT_EQ(named.err.find('\x1b'), std::string::npos) << named.err;
     EXPECT_NE(named.err.find("a\\x0afake: 0\\x1b[2J.bmp"), std::string::npos) << named.err;
+    // A backslash of the name's own cannot pass for an escape.
+    m_dir.WriteBmp("back\\x0a.bmp", Picture(4, 4));
+    const Outcome slashed = Run({Quote(m_dir.Path() / "back\\x0a.bmp"), m_second});
+    EXPECT_NE(slashed.err.find("back\\\\x0a.bmp"), std::string::npos) << slashed.err;
+    // Folder lines name the pair the same way.
+    for (const char* side : {"x", "y"}) {
+        std::filesystem::create_directory(m_dir.Path() / side);
+        m_dir.WriteBmp(std::string(side) + "/a\nb.bmp", Picture(2, 2));
+    }
+    EXPECT_EQ(Run({Quote(m_dir.Path() / "x"), Quote(m_dir.Path() / "y")}).out,
+              "a\\x0ab.bmp: same\n1 pairs: 1 same, 0 differing, 0 in trouble\n");
 
     const auto pipe = m_dir.Path() / "pipe.bmp";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
@@ -326,20 +374,174 @@ TEST_F(DiffTool, StaysSafeWithHostileNamesPipesAndOutputs)
     EXPECT_EQ(Run({Quote(m_dir.Path() / "loop"), Quote(m_dir.Path() / "loop")}).out, "x.bmp: same\n1 pairs: 1 same, 0 differing, 0 in trouble\n");
 }
 
-// A mapped input cut short under the comparer ends its work as trouble.
-TEST(FileBytes, FileCutShortWhileMappedIsAReadFailureNotACrash)
+// Outputs that are not a regular file: a device is written in place and
+// stays a device, a pipe without a reader is refused at once, a link is
+// followed to its file and stays a link; a name that cannot take a file,
+// or a write that fails, is trouble and leaves nothing behind.
+TEST_F(DiffTool, WritesEachKindOfOutputAsWhatItIs)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = m_dir.Path();
+    struct stat info;
+    if (geteuid() == 0) {
+        // Device nodes of the test's own, never the system's.
+        ASSERT_EQ(mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+        ASSERT_EQ(mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        EXPECT_EQ(Run({"--diff-image", Quote(dir / "full"), m_first, m_second}).status, 2);
+        EXPECT_EQ(Run({"--diff-image", Quote(dir / "null"), m_first, m_second}).status, 1);
+        for (const char* name : {"full", "null"}) {
+            ASSERT_EQ(lstat((dir / name).c_str(), &info), 0);
+            EXPECT_TRUE(S_ISCHR(info.st_mode)) << name;
+        }
+    }
+
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    const Outcome readerless = Run({"--diff-image", Quote(dir / "pipe"), m_first, m_second});
+    EXPECT_EQ(readerless.status, 2);
+    EXPECT_NE(readerless.err.find("could not be written"), std::string::npos) << readerless.err;
+    // With a reader, the whole image flows through the pipe.
+    const std::string piped = Quote(dir / "piped.bmp");
+    EXPECT_EQ(std::system(("cat " + Quote(dir / "pipe") + " > " + piped + " & sleep 0.2; " + Quote(g_toolPath) +
+                           " --diff-image " + Quote(dir / "pipe") + " " + m_first + " " + m_second + " > /dev/null; status=$?; wait; exit $status")
+                              .c_str()) >> 8, 1);
+    EXPECT_EQ(fs::file_size(dir / "piped.bmp"), 54u + 16 * 4);
+
+    fs::create_directory(dir / "elsewhere");
+    m_dir.Write("elsewhere/old.bmp", {'o', 'l', 'd'});
+    fs::create_symlink(dir / "elsewhere" / "old.bmp", dir / "link.bmp");
+    fs::create_symlink(dir / "nowhere" / "x.bmp", dir / "dangling.bmp");
+    EXPECT_EQ(Run({"--diff-image", Quote(dir / "link.bmp"), m_first, m_second}).status, 1);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.bmp"));
+    EXPECT_EQ(fs::file_size(dir / "elsewhere" / "old.bmp"), 54u + 16 * 4);
+    for (const auto& refused : {dir / "dangling.bmp", dir / "elsewhere"}) {
+        SCOPED_TRACE(refused);
+        EXPECT_EQ(Run({"--diff-image", Quote(refused), m_first, m_second}).status, 2);
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.bmp"));
+
+    // A write that fails midway (the file size limit): nothing is put in place.
+    TempDir big;
+    const std::string a = Quote(big.WriteBmp("a.bmp", Picture(200, 200))), b = Quote(big.WriteBmp("b.bmp", Picture(200, 200, Changed)));
+    const std::string out = Quote(big.Path() / "out.bmp");
+    EXPECT_EQ(std::system(("trap '' XFSZ; ulimit -f 20; " + Quote(g_toolPath) + " --diff-image " + out + " " + a + " " + b +
+                           " 2> /dev/null").c_str()) >> 8, 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(big.Path()), {}), 2);
+    for (const auto& args : {std::vector<std::string>{m_first, m_second}, {"--list", m_first, m_second},
+                             {"--json", m_first, m_second}, {"--version"}}) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        EXPECT_EQ(Run(args, "/dev/full").status, 2);
+    }
+}
+
+// Difference images for folders go to a folder outside both inputs: inside
+// one they would replace other pairs' inputs.
+TEST_F(DiffTool, RefusesAnImageFolderInsideAnInputFolder)
+{
+    namespace fs = std::filesystem;
+    const fs::path a = m_dir.Path() / "A", b = m_dir.Path() / "B";
+    fs::create_directories(a / "sub");
+    fs::create_directories(b / "sub");
+    m_dir.WriteBmp("A/a.bmp", Picture(5, 4));
+    m_dir.WriteBmp("B/a.bmp", Picture(5, 4, Changed));
+    m_dir.WriteBmp("A/sub/a.bmp", Picture(5, 4));
+    m_dir.WriteBmp("B/sub/a.bmp", Picture(5, 4));
+    fs::create_directory_symlink(a / "sub", m_dir.Path() / "linked");
+    const std::string before = ReadFile(a / "sub" / "a.bmp");
+    for (const fs::path& out : {a / "sub", a, m_dir.Path() / "linked", b / "new", m_dir.Path()}) {
+        SCOPED_TRACE(out);
+        const Outcome refused = Run({"--diff-image", Quote(out), Quote(a), Quote(b)});
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_EQ(refused.out, "");
+        EXPECT_NE(refused.err.find("outside both input folders"), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(ReadFile(a / "sub" / "a.bmp"), before);
+    EXPECT_FALSE(fs::exists(b / "new"));
+    EXPECT_EQ(Run({Quote(a), Quote(b)}).out, "a.bmp: 3\nsub/a.bmp: same\n2 pairs: 1 same, 1 differing, 0 in trouble\n");
+}
+
+// A folder that cannot be listed is trouble, never an empty folder. Run as
+// an ordinary user, since permissions do not stop root.
+TEST_F(DiffTool, ReportsFoldersThatCannotBeListed)
+{
+    namespace fs = std::filesystem;
+    const fs::path a = m_dir.Path() / "A", b = m_dir.Path() / "B";
+    fs::create_directories(a / "locked");
+    fs::create_directories(b / "locked");
+    m_dir.WriteBmp("A/locked/x.bmp", Picture(5, 4));
+    m_dir.WriteBmp("B/locked/x.bmp", Picture(5, 4, Changed));
+    m_dir.WriteBmp("A/open.bmp", Picture(5, 4));
+    m_dir.WriteBmp("B/open.bmp", Picture(5, 4));
+    if (geteuid() == 0)
+        m_launcher = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    const auto run = [&](const fs::path& locked) {
+        fs::permissions(locked, fs::perms::none);
+        const Outcome out = Run({Quote(a), Quote(b)});
+        fs::permissions(locked, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+        return out;
+    };
+    const Outcome sub = run(a / "locked");
+    const Outcome root = run(b);
+    EXPECT_EQ(sub.status, 2);
+    EXPECT_NE(sub.out.find("locked: " + (a / "locked").string() + ": ファイルを読み込めませんでした"), std::string::npos) << sub.out;
+    EXPECT_NE(sub.out.find("2 pairs: 1 same, 0 differing, 1 in trouble"), std::string::npos) << sub.out;
+    EXPECT_EQ(root.status, 2);
+    EXPECT_NE(root.out.find("1 pairs: 0 same, 0 differing, 1 in trouble"), std::string::npos) << root.out;
+}
+
+// What was read of a file that changed meanwhile is no result.
+TEST(ImageFile, AFileChangedWhileReadIsAReadFailure)
 {
     TempDir dir;
-    const auto path = dir.WriteBmp("big.bmp", Picture(512, 512));
-    CFileBytes bytes;
-    ASSERT_TRUE(bytes.Open(path.c_str()));
-    ASSERT_EQ(truncate(path.c_str(), 100), 0);
-    volatile unsigned sum = 0;
-    EXPECT_FALSE(RunGuarded([&] {
-        for (uint64_t i = 0; i < bytes.Size(); i += 4096)
-            sum = sum + bytes.Data()[i];
-    }));
-    EXPECT_TRUE(RunGuarded([&] { sum = sum + bytes.Data()[10]; }));
+    struct Case { const char* name; std::function<void(const std::filesystem::path&)> change; };
+    const Case cases[] = {
+        {"cut short", [](const auto& path) { ASSERT_EQ(truncate(path.c_str(), 100), 0); }},
+        {"grown", [](const auto& path) { std::ofstream(path, std::ios::app) << "more"; }},
+        {"removed", [](const auto& path) { std::filesystem::remove(path); }},
+        {"rewritten", [](const auto& path) {
+             std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(60).put('x');
+             struct timespec later[2] = {{0, UTIME_NOW}, {2000000000, 0}};
+             utimensat(AT_FDCWD, path.c_str(), later, 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = dir.WriteBmp("big.bmp", Picture(512, 512));
+        CImageFile file;
+        ASSERT_EQ(file.Open(path.string()), Trouble::None);
+        c.change(path);
+        std::vector<uint8_t> buffer;
+        ImageView rows;
+        const bool readAll = file.ReadRows(0, 512, buffer, rows) == Trouble::None;
+        EXPECT_TRUE(!readAll || file.CheckUnchanged() == Trouble::CannotRead);
+    }
+}
+
+// Stopped while it writes, the comparer leaves no unfinished file behind.
+TEST_F(DiffTool, RemovesItsUnfinishedOutputWhenInterrupted)
+{
+    namespace fs = std::filesystem;
+    TempDir big;
+    const auto a = big.WriteBmp("a.bmp", Picture(3000, 3000)), b = big.WriteBmp("b.bmp", Picture(3000, 3000, Changed));
+    const fs::path out = big.Path() / "out.png";
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(g_toolPath.c_str(), "tobrel-diff", "--diff-image", out.c_str(), a.c_str(), b.c_str(), nullptr);
+        _exit(127);
+    }
+    bool seen = false;
+    for (int i = 0; i < 20000 && !seen; ++i) {
+        for (const auto& entry : fs::directory_iterator(big.Path()))
+            seen = seen || entry.path().filename().string().rfind("out.png.tmp-", 0) == 0;
+        if (!seen)
+            usleep(500);
+    }
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(seen) << "the output never appeared";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(std::distance(fs::directory_iterator(big.Path()), {}), 2);
 }
 #endif
 

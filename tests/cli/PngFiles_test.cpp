@@ -151,7 +151,7 @@ protected:
         options.bList = true;
         PairResult result;
         ComparePair(a.string(), b.string(), options, result);
-        Outcome out{result.code, result.trouble, result.summary.count, {}};
+        Outcome out{TroubleCode(result.trouble), result.message, result.summary.count, {}};
         for (int i = 0; i < result.list.Size(); ++i)
             out.listed.emplace_back(result.list[i].x, result.list[i].y);
         return out;
@@ -218,8 +218,15 @@ TEST_F(PngFiles, ComparesAlphaAsAFourthChannel)
     const auto a = m_dir.Write("a.png", BuildPng({6, 3, 6, 8, false, {}, {}, rgba(200, 255)}));
     const auto b = m_dir.Write("b.png", BuildPng({6, 3, 6, 8, false, {}, {}, rgba(255, 250)}));
     const auto opaque = m_dir.WriteBmp("opaque.bmp", Picture(6, 3));
+    // A colour key: every pixel of the key's colour is transparent.
+    const Rgb key = Gradient(4, 2);
+    const auto keyed = m_dir.Write("keyed.png", BuildPng({6, 3, 2, 8, false, {}, {0, key.r, 0, key.g, 0, key.b}, [](int x, int y) {
+        const Rgb c = Gradient(x, y);
+        return std::vector<uint8_t>{c.r, c.g, c.b};
+    }}));
     struct Case { std::filesystem::path first, second; unsigned tolerance; Positions listed; };
     const Case cases[] = {
+        {keyed, opaque, 1, {{4, 2}}},
         {a, b, 1, {{5, 0}, {2, 1}}},
         {a, b, 6, {{2, 1}}},
         {a, opaque, 1, {{2, 1}}},
@@ -247,18 +254,19 @@ TEST_F(PngFiles, WritesAPngDifferenceImageForANameEndingInPng)
     options.diffImage = (m_dir.Path() / "diff.PNG").string();
     PairResult result;
     ComparePair(a.string(), b.string(), options, result);
-    ASSERT_EQ(result.code, 0) << result.trouble;
+    ASSERT_EQ(result.trouble, Trouble::None) << result.message;
 
     std::ifstream in(options.diffImage, std::ios::binary);
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ImageBuffer image;
-    ASSERT_EQ(DecodePng(bytes.data(), bytes.size(), 3, image), 0);
-    EXPECT_EQ(image.width, 5);
-    const unsigned char* marked = image.pixels + PixelOffset(image, 3, 2);
+    PngFile png;
+    CImage image;
+    ASSERT_EQ(ReadPngFile(bytes.data(), bytes.size(), png), Trouble::None);
+    ASSERT_EQ(DecodePng(png, 3, image), Trouble::None);
+    EXPECT_EQ(image.View().width, 5);
+    const uint8_t* marked = image.View().Row(2) + 3 * 3;
     EXPECT_EQ((Rgb{marked[2], marked[1], marked[0]}), (Rgb{255, 0, 0}));
-    const unsigned char* dimmed = image.pixels + PixelOffset(image, 1, 1);
+    const uint8_t* dimmed = image.View().Row(1) + 3 * 1;
     EXPECT_EQ(dimmed[2], Gradient(1, 1).r / 3 + 24);
-    FreeImageBuffer(image);
 }
 
 TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
@@ -290,23 +298,66 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
         return out;
     };
 
+    // The image data stream rebuilt into other chunks, and text chunks.
+    const size_t idatLength = size_t(png[idat - 4]) << 24 | size_t(png[idat - 3]) << 16 | size_t(png[idat - 2]) << 8 | png[idat - 1];
+    const std::vector<uint8_t> zlib(png.begin() + long(idat) + 4, png.begin() + long(idat + 4 + idatLength));
+    const auto withIdat = [&](const std::vector<uint8_t>& stream, std::vector<std::pair<size_t, size_t>> parts, bool flipLast) {
+        std::vector<uint8_t> out(png.begin(), png.begin() + long(idat) - 4);
+        for (size_t k = 0; k < parts.size(); ++k) {
+            std::vector<uint8_t> part(stream.begin() + long(parts[k].first), stream.begin() + long(parts[k].first + parts[k].second));
+            if (flipLast && k + 1 == parts.size())
+                part.back() ^= 1;
+            Chunk(out, "IDAT", part);
+        }
+        Chunk(out, "IEND", {});
+        return out;
+    };
+    // The rows' last stored block not marked final, then a block of the reserved type.
+    std::vector<uint8_t> damagedTail(zlib.begin(), zlib.end() - 4);
+    damagedTail[2] = 0;
+    damagedTail.insert(damagedTail.end(), {0x07, 0, 0, 0, 0});
+    std::vector<uint8_t> textChunk;
+    Chunk(textChunk, "tEXt", {'k', 0, 'v'});
+    const auto withTail = [&](const std::vector<uint8_t>& tail) {
+        auto out = png;
+        out.insert(out.end(), tail.begin(), tail.end());
+        return out;
+    };
+    const auto withText = [&](int chunks, size_t bytes, bool badChecksum) {
+        std::vector<uint8_t> out(png.begin(), png.begin() + long(idat) - 4), text = {'k', 0};
+        text.resize(bytes, 'v');
+        for (int k = 0; k < chunks; ++k)
+            Chunk(out, "tEXt", text);
+        if (badChecksum)
+            out.back() ^= 1;
+        out.insert(out.end(), png.begin() + long(idat) - 4, png.end());
+        return out;
+    };
+
     struct Case { const char* name; std::vector<uint8_t> bytes; int expected; };
     const Case cases[] = {
-        {"16-bit samples", BuildPng(sixteen), c_nTroublePng16Bit},
-        {"palette index past the end", BuildPng(outside), c_nTroublePngDamaged},
+        {"5,000 text chunks", withText(5000, 20, false), 0},
+        {"a text chunk of 66 MB", withText(1, 66 << 20, false), 0},
+        {"exactly 65,535 pixels wide", BuildPng({65535, 1, 0, 8, false, {}, {}, [](int, int) { return std::vector<uint8_t>{0}; }}), 0},
+        {"16-bit samples", BuildPng(sixteen), int(Trouble::Png16Bit)},
+        {"palette index past the end", BuildPng(outside), int(Trouble::PngDamaged)},
         {"70,000 pixels wide", claiming(70000, 1), IDS_IMAGE_TOO_LARGE},
-        {"34 GB to decode for the pair", claiming(65535, 65535), IDS_OUT_OF_MEMORY},
         {"cut short", {png.begin(), png.begin() + long(idat) + 20}, IDS_CANNOT_READ},
-        {"bad header checksum", changed(29, 1), c_nTroublePngDamaged},
-        {"bad checksum of the last image data", changed(png.size() - 13, 1), c_nTroublePngDamaged},
-        {"bad zlib checksum", changed(png.size() - 17, 1), c_nTroublePngDamaged},
+        {"bad header checksum", changed(29, 1), int(Trouble::PngDamaged)},
+        {"bad checksum of the last image data", changed(png.size() - 13, 1), int(Trouble::PngDamaged)},
+        {"bad zlib checksum", changed(png.size() - 17, 1), int(Trouble::PngDamaged)},
+        {"bad zlib checksum in a chunk of its own", withIdat(zlib, {{0, zlib.size() - 4}, {zlib.size() - 4, 4}}, true), int(Trouble::PngDamaged)},
+        {"damage behind the rows", withIdat(damagedTail, {{0, damagedTail.size()}}, false), int(Trouble::PngDamaged)},
+        {"end chunk cut short", {png.begin(), png.end() - 2}, IDS_CANNOT_READ},
+        {"a chunk after the end", withTail(textChunk), int(Trouble::PngDamaged)},
+        {"bad checksum of a text chunk", withText(1, 10, true), int(Trouble::PngDamaged)},
         {"bad signature", changed(1, 1), IDS_NOT_BITMAP},
     };
-    const auto bmp = m_dir.WriteBmp("ok.bmp", Picture(8, 8));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Outcome result = Compare(m_dir.Write("bad.png", c.bytes), bmp);
+        const auto file = m_dir.Write("bad.png", c.bytes);
+        const Outcome result = Compare(file, file);
         EXPECT_EQ(result.code, c.expected) << result.trouble;
-        EXPECT_NE(result.trouble.find("bad.png"), std::string::npos) << result.trouble;
+        EXPECT_EQ(result.trouble.find("bad.png") != std::string::npos, c.expected != 0) << result.trouble;
     }
 }

@@ -1,0 +1,29 @@
+#include "Trouble.h"
+
+#include "ResultText.h"
+
+Trouble TroubleOf(int resultCode)
+{
+    return static_cast<Trouble>(resultCode);
+}
+
+int TroubleCode(Trouble trouble)
+{
+    return static_cast<int>(trouble);
+}
+
+std::string TroubleText(Trouble trouble)
+{
+    switch (trouble) {
+    case Trouble::None: return "";
+    case Trouble::DiffImageNotWritten: return "the difference image could not be written";
+    case Trouble::DiffImageIsInput: return "the difference image would overwrite an input";
+    case Trouble::OnlyInFirst: return "only in the first folder";
+    case Trouble::OnlyInSecond: return "only in the second folder";
+    case Trouble::Png16Bit: return "16-bit PNG samples are not compared (reduced to 8 bits, different samples could look equal)";
+    case Trouble::PngDamaged: return "the PNG file's data is damaged";
+    default: break;
+    }
+    const char* text = ResultText(TroubleCode(trouble));
+    return text ? text : "error " + std::to_string(TroubleCode(trouble));
+}
