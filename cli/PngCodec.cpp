@@ -2,7 +2,10 @@
 
 #include "BmpFormat.h"
 
+#include <zlib.h>
+
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -43,7 +46,66 @@ Trouble ReadHeader(const uint8_t* ihdr, PngFile& png)
     return Trouble::None;
 }
 
+struct InflateEnd
+{
+    void operator()(z_stream* stream) const { inflateEnd(stream); }
+};
+
 } // namespace
+
+uint32_t Crc32(const uint8_t* data, size_t size)
+{
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (size > 0) {
+        const uInt chunk = size > (1u << 30) ? (1u << 30) : uInt(size);
+        crc = crc32(crc, data, chunk);
+        data += chunk;
+        size -= chunk;
+    }
+    return uint32_t(crc);
+}
+
+Trouble CheckPngImageData(const PngFile& png)
+{
+    z_stream zs = {};
+    if (inflateInit(&zs) != Z_OK)
+        return Trouble::OutOfMemory;
+    const std::unique_ptr<z_stream, InflateEnd> end(&zs);
+    uint8_t scratch[1 << 16];
+    int status = Z_OK;
+    const std::vector<uint8_t>& bytes = png.pixelChunks;
+    for (size_t at = 8; at + 12 <= bytes.size();) {
+        const uint32_t length = Big32(bytes.data() + at);
+        const uint8_t* data = bytes.data() + at + 8;
+        at += 12 + size_t(length);
+        if (std::memcmp(data - 4, "IDAT", 4) != 0)
+            continue;
+        if (status == Z_STREAM_END && length > 0)
+            return Trouble::PngDamaged;  // data behind the end of the stream
+        zs.next_in = const_cast<Bytef*>(data);
+        zs.avail_in = length;
+        while (zs.avail_in > 0 && status != Z_STREAM_END) {
+            zs.next_out = scratch;
+            zs.avail_out = sizeof scratch;
+            status = inflate(&zs, Z_NO_FLUSH);
+            if (status == Z_MEM_ERROR)
+                return Trouble::OutOfMemory;
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+                return Trouble::PngDamaged;
+        }
+        if (status == Z_STREAM_END && zs.avail_in > 0)
+            return Trouble::PngDamaged;
+    }
+    // A stream that ends early leaves the last rows' bytes to the output's flush.
+    while (status != Z_STREAM_END) {
+        zs.next_out = scratch;
+        zs.avail_out = sizeof scratch;
+        status = inflate(&zs, Z_FINISH);
+        if (status != Z_STREAM_END && (status != Z_BUF_ERROR || zs.avail_out != 0))
+            return status == Z_MEM_ERROR ? Trouble::OutOfMemory : Trouble::PngDamaged;
+    }
+    return Trouble::None;
+}
 
 bool IsPng(const uint8_t* data, size_t size)
 {

@@ -52,8 +52,13 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image);
 // index past the end through.
 bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned entries);
 
-// The CRC-32 of PNG chunks, by the platform's own implementation.
+// The CRC-32 of PNG chunks.
 uint32_t Crc32(const uint8_t* data, size_t size);
+
+// Inflates the whole image data stream of `png` to its end: a decoder stops
+// once it has every row, so a bad Adler-32 or damage behind the rows would
+// otherwise pass unseen. Nothing may follow the stream's end either.
+Trouble CheckPngImageData(const PngFile& png);
 
 // Writes a width x height 8-bit RGB PNG to `out`; `row(y, bgr)` fills picture
 // row y (top first) in blue, green, red order. False if anything failed.

@@ -3,9 +3,7 @@
 #include "Platform.h"
 
 #include <spng.h>
-#include <zlib.h>
 
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -16,11 +14,6 @@ struct CtxDeleter
     void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
 };
 using Ctx = std::unique_ptr<spng_ctx, CtxDeleter>;
-
-struct InflateEnd
-{
-    void operator()(z_stream* stream) const { inflateEnd(stream); }
-};
 
 // The checksums were checked chunk by chunk and the whole image data stream
 // is checked apart, so the decoder need not check them again.
@@ -42,56 +35,6 @@ Trouble TroubleOfSpng(int error)
     case SPNG_EMEM: return Trouble::OutOfMemory;
     default: return Trouble::PngDamaged;
     }
-}
-
-uint32_t Big32(const uint8_t* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-// The decoder stops inflating once it has every row, so a bad Adler-32 or
-// damage in what follows would pass unseen: the whole image data stream is
-// inflated here to its end, and nothing may follow that end.
-Trouble CheckImageData(const PngFile& png)
-{
-    z_stream zs = {};
-    if (inflateInit(&zs) != Z_OK)
-        return Trouble::OutOfMemory;
-    const std::unique_ptr<z_stream, InflateEnd> end(&zs);
-    uint8_t scratch[1 << 16];
-    int status = Z_OK;
-    const std::vector<uint8_t>& bytes = png.pixelChunks;
-    for (size_t at = 8; at + 12 <= bytes.size();) {
-        const uint32_t length = Big32(bytes.data() + at);
-        const uint8_t* data = bytes.data() + at + 8;
-        at += 12 + size_t(length);
-        if (std::memcmp(data - 4, "IDAT", 4) != 0)
-            continue;
-        if (status == Z_STREAM_END && length > 0)
-            return Trouble::PngDamaged;  // data behind the end of the stream
-        zs.next_in = const_cast<Bytef*>(data);
-        zs.avail_in = length;
-        while (zs.avail_in > 0 && status != Z_STREAM_END) {
-            zs.next_out = scratch;
-            zs.avail_out = sizeof scratch;
-            status = inflate(&zs, Z_NO_FLUSH);
-            if (status == Z_MEM_ERROR)
-                return Trouble::OutOfMemory;
-            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
-                return Trouble::PngDamaged;
-        }
-        if (status == Z_STREAM_END && zs.avail_in > 0)
-            return Trouble::PngDamaged;
-    }
-    // A stream that ends early leaves the last rows' bytes to the output's flush.
-    while (status != Z_STREAM_END) {
-        zs.next_out = scratch;
-        zs.avail_out = sizeof scratch;
-        status = inflate(&zs, Z_FINISH);
-        if (status != Z_STREAM_END && (status != Z_BUF_ERROR || zs.avail_out != 0))
-            return status == Z_MEM_ERROR ? Trouble::OutOfMemory : Trouble::PngDamaged;
-    }
-    return Trouble::None;
 }
 
 // Palette colours as RGBA, with the palette's transparency.
@@ -145,18 +88,6 @@ bool ConvertRow(const uint8_t* source, const PngFile& png, const CPaletteColours
 }
 
 } // namespace
-
-uint32_t Crc32(const uint8_t* data, size_t size)
-{
-    uLong crc = crc32(0L, Z_NULL, 0);
-    while (size > 0) {
-        const uInt chunk = size > (1u << 30) ? (1u << 30) : uInt(size);
-        crc = crc32(crc, data, chunk);
-        data += chunk;
-        size -= chunk;
-    }
-    return uint32_t(crc);
-}
 
 uint64_t PngDecodeMemory(const PngFile& png, int channels)
 {
@@ -221,7 +152,7 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image)
     // The chunks after the image data: their order is checked too.
     if (const int error = spng_decode_chunks(ctx.get()))
         return TroubleOfSpng(error);
-    return CheckImageData(png);
+    return CheckPngImageData(png);
 }
 
 bool EncodePng(COutputFile& out, int32_t width, int32_t height,

@@ -15,8 +15,6 @@
 #include <memory>
 #include <vector>
 
-extern "C" DWORD WINAPI RtlComputeCrc32(DWORD initial, const BYTE* data, INT length);
-
 namespace {
 
 // COM, for this thread, as long as the object lives: decoding runs on
@@ -62,18 +60,6 @@ IWICImagingFactory* Factory(Com<IWICImagingFactory>& factory)
 }
 
 } // namespace
-
-uint32_t Crc32(const uint8_t* data, size_t size)
-{
-    DWORD crc = 0;
-    while (size > 0) {
-        const INT chunk = size > (1u << 30) ? INT(1u << 30) : INT(size);
-        crc = RtlComputeCrc32(crc, data, chunk);
-        data += chunk;
-        size -= size_t(chunk);
-    }
-    return crc;
-}
 
 uint64_t PngDecodeMemory(const PngFile& png, int channels)
 {
@@ -145,7 +131,7 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image)
         for (UINT x = 0; x < width; ++x, source += 4, target += channels)
             std::memcpy(target, source, size_t(channels));
     }
-    return Trouble::None;
+    return CheckPngImageData(png);
 }
 
 bool EncodePng(COutputFile& out, int32_t width, int32_t height,

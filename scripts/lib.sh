@@ -3,10 +3,14 @@
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-native_packages=(cmake make g++ googletest libbenchmark-dev nlohmann-json3-dev libspng-dev pkg-config)
+native_packages=(cmake make g++ googletest libbenchmark-dev nlohmann-json3-dev libspng-dev zlib1g-dev pkg-config)
 sanitize_packages=(clang libclang-rt-14-dev)
-windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev
                   wine wine64 xvfb xdotool imagemagick fonts-horai-umefont unzip)
+# The core and the comparer cross-built for ARM64 and run under qemu-user,
+# with Debian's arm64 libraries installed beside the host's.
+aarch64_packages=(g++-aarch64-linux-gnu qemu-user libspng-dev:arm64 zlib1g-dev:arm64 libstdc++6:arm64)
+package_check_packages=(dpkg-dev lintian)
 
 # Installs those of the named packages that are not installed yet; asks apt
 # for its lists only then.
@@ -20,6 +24,9 @@ need_packages() {
   echo "Installing ${missing[*]}"
   local sudo=
   [[ $(id -u) == 0 ]] || sudo=sudo
+  if [[ "${missing[*]}" == *:arm64* ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    $sudo dpkg --add-architecture arm64
+  fi
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
