@@ -37,7 +37,7 @@ wchar_t s_szRowText[32];
 
 CMovieViewCtrl& ViewCtrl(CImageDlg& dialog)
 {
-    return *dialog.m_pClientView->m_pViewCtrl;
+    return dialog.m_pClientView->ViewCtrl();
 }
 
 bool IsChecked(HMENU menu, UINT id)
@@ -65,12 +65,12 @@ CImageCompare::CImageCompare()
 // Runs at process exit, after the windows died with the modal dialog.
 CImageCompare::~CImageCompare() = default;
 
-ImageBuffer& CImageCompare::FirstImage()
+const ImageBuffer& CImageCompare::FirstImage() const
 {
     return ViewCtrl(*m_pImageDlg1).GetImage();
 }
 
-ImageBuffer& CImageCompare::SecondImage()
+const ImageBuffer& CImageCompare::SecondImage() const
 {
     return ViewCtrl(*m_pImageDlg2).GetImage();
 }
@@ -298,9 +298,9 @@ void CImageCompare::OnDropFiles(HDROP drop)
 
 bool CImageCompare::LoadImagePair(const wchar_t* first, const wchar_t* second)
 {
-    const int firstResult = LoadBmpFile(FirstImage(), first);
+    const int firstResult = ViewCtrl(*m_pImageDlg1).LoadImage(first);
     ::SetWindowTextW(m_pImageDlg1->m_hWnd, first);
-    const int secondResult = LoadBmpFile(SecondImage(), second);
+    const int secondResult = ViewCtrl(*m_pImageDlg2).LoadImage(second);
     ::SetWindowTextW(m_pImageDlg2->m_hWnd, second);
 
     bool loaded = false;

@@ -28,9 +28,18 @@ public:
     // returns the count, or a negated message id when the scan failed.
     int CompareImages(const ImageBuffer& first, const ImageBuffer& second);
 
-    ImageBuffer& FirstImage();
-    ImageBuffer& SecondImage();
+    const ImageBuffer& FirstImage() const;
+    const ImageBuffer& SecondImage() const;
 
+    HMENU GetMenuHandle() const { return m_hMenu; }
+    HWND GetList() const { return m_hList; }
+    bool IsLoaded() const { return m_bLoaded; }
+    CImageDlg& FirstImageDlg() { return *m_pImageDlg1; }
+    CImageDlg& SecondImageDlg() { return *m_pImageDlg2; }
+    // The differences the list shows; tests make its growth fail through it.
+    DiffList& Differences() { return m_DiffList; }
+
+private:
     HMENU m_hMenu = nullptr;
     HWND m_hList = nullptr;
     bool m_bLoaded = false;
@@ -38,7 +47,6 @@ public:
     std::unique_ptr<CImageDlg> m_pImageDlg2;
     DiffList m_DiffList;
 
-private:
     void OnInitDialog();
     void OnSize();
     void OnPaint();

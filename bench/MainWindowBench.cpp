@@ -74,10 +74,10 @@ void CALLBACK RunJob(HWND, UINT, UINT_PTR timer, DWORD)
     wchar_t count[32] = {};
     ::GetDlgItemTextW(main, IDC_DIFF_COUNT, count, 32);
 
-    const int rows = int(::SendMessageW(g_ImageCompare.m_hList, LVM_GETITEMCOUNT, 0, 0));
+    const int rows = int(::SendMessageW(g_ImageCompare.GetList(), LVM_GETITEMCOUNT, 0, 0));
     const double scrollStart = Now();
-    ::SendMessageW(g_ImageCompare.m_hList, LVM_ENSUREVISIBLE, rows > 0 ? rows - 1 : 0, FALSE);
-    ::UpdateWindow(g_ImageCompare.m_hList);
+    ::SendMessageW(g_ImageCompare.GetList(), LVM_ENSUREVISIBLE, rows > 0 ? rows - 1 : 0, FALSE);
+    ::UpdateWindow(g_ImageCompare.GetList());
     const double scrolled = Now();
 
     PROCESS_MEMORY_COUNTERS memory = {};

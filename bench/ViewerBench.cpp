@@ -57,14 +57,14 @@ int main()
                                   g_hInstance, nullptr);
     CClientView view;
     view.Create(WS_CHILD | WS_VISIBLE, 0, 0, 800, 600, host);
-    CMovieViewCtrl& control = *view.m_pViewCtrl;
+    CMovieViewCtrl& control = view.ViewCtrl();
 
     const int side = 1024;
-    ImageBuffer& image = control.GetImage();
-    image = {side, side, BmpStride(side), static_cast<unsigned char*>(std::malloc(size_t(BmpStride(side)) * side))};
+    const ImageBuffer image{side, side, BmpStride(side), static_cast<unsigned char*>(std::malloc(size_t(BmpStride(side)) * side))};
     std::mt19937 random(1);
     for (size_t i = 0; i < size_t(image.stride) * side; ++i)
         image.pixels[i] = uint8_t(random());
+    control.SetImage(image);
 
     // The rebuild is the system's fresh DIB section (allocated and first
     // touched) plus the replication into it; both are shown apart too.

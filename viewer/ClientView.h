@@ -28,10 +28,12 @@ public:
     void FitNewImage();
     void OnScroll(int bar, UINT code, UINT thumb);
 
-    std::unique_ptr<CMovieViewCtrl> m_pViewCtrl;
+    CMovieViewCtrl& ViewCtrl() { return *m_pViewCtrl; }
 
 private:
     void FitScrollPages();
+
+    std::unique_ptr<CMovieViewCtrl> m_pViewCtrl;
 
     int m_nLayoutDepth = 0;
 };

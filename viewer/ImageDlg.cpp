@@ -72,7 +72,7 @@ void CImageDlg::LayoutChildren()
 
 void CImageDlg::MarkPixel(int x, int y)
 {
-    CMovieViewCtrl* control = m_pClientView->m_pViewCtrl.get();
+    CMovieViewCtrl* control = &m_pClientView->ViewCtrl();
     control->SetMarkerPos(x, y);
     const PixelColor colour = control->GetPixelColor(x, y);
     wchar_t text[64] = {};

@@ -1,5 +1,7 @@
 #include "MovieViewCtrl.h"
 
+#include "BmpLoader.h"
+
 #include "ScopedSelect.h"
 
 #include <cwchar>
@@ -140,6 +142,17 @@ void CMovieViewCtrl::SetZoom(int zoom)
         return;
     m_nZoom = zoom;
     RebuildSurface();
+}
+
+int CMovieViewCtrl::LoadImage(const wchar_t* path)
+{
+    return LoadBmpFile(m_image, path);
+}
+
+void CMovieViewCtrl::SetImage(const ImageBuffer& image)
+{
+    FreeImageBuffer(m_image);
+    m_image = image;
 }
 
 void CMovieViewCtrl::SetGridColor(COLORREF colour)

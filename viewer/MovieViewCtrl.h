@@ -19,7 +19,13 @@ public:
     bool Create(DWORD style, int x, int y, int width, int height, HWND parent) override;
     LRESULT WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
 
-    ImageBuffer& GetImage() { return m_image; }
+    const ImageBuffer& GetImage() const { return m_image; }
+    // Loads a BMP file as the image (LoadBmpFile's result); the surface
+    // follows with the next RebuildSurface.
+    int LoadImage(const wchar_t* path);
+    // Takes `image`'s pixel block (a malloc block, or none) as the image,
+    // freeing the one it had.
+    void SetImage(const ImageBuffer& image);
     // Builds the surface anew from the image at the current zoom; true when
     // that changed the control's size.
     bool RebuildSurface();
@@ -31,18 +37,14 @@ public:
     PixelColor GetPixelColor(int x, int y) const { return GetImagePixel(m_image, x, y); }
     SIZE GetViewSize() const { return {m_nViewWidth, m_nViewHeight}; }
     int GetZoom() const { return m_nZoom; }
+    POINT GetMarkerPos() const { return m_ptMarker; }
+    bool IsTooltipEnabled() const { return m_bShowTooltip; }
+    HWND GetTooltip() const { return m_hTooltip; }
 
     // Draws the surface, the grid and the marker, in that order.
     void PaintContent(HDC dc);
 
     static constexpr COLORREF c_crNoGrid = 0xFFFFFFFF;
-
-    HWND m_hTooltip = nullptr;
-    int m_nZoom = 1;
-    bool m_bShowTooltip = false;
-    int m_nViewWidth = 0;
-    int m_nViewHeight = 0;
-    POINT m_ptMarker = {-1, -1};
 
 private:
     void OnPaint();
@@ -52,6 +54,12 @@ private:
     void DeleteSurface();
     TTTOOLINFOW ToolRecord() const;
 
+    HWND m_hTooltip = nullptr;
+    int m_nZoom = 1;
+    bool m_bShowTooltip = false;
+    int m_nViewWidth = 0;
+    int m_nViewHeight = 0;
+    POINT m_ptMarker = {-1, -1};
     ImageBuffer m_image;
     // The control owns its pens and its surface, a DIB section whose bits the
     // replication writes; only PaintContent selects them, and only for the

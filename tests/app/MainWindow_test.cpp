@@ -52,9 +52,9 @@ INT_PTR RunSteps(std::vector<Step> steps, bool exitAtEnd = true)
     return result;
 }
 
-CImageDlg& First() { return *g_ImageCompare.m_pImageDlg1; }
-CImageDlg& Second() { return *g_ImageCompare.m_pImageDlg2; }
-CMovieViewCtrl& Control(CImageDlg& dialog) { return *dialog.m_pClientView->m_pViewCtrl; }
+CImageDlg& First() { return g_ImageCompare.FirstImageDlg(); }
+CImageDlg& Second() { return g_ImageCompare.SecondImageDlg(); }
+CMovieViewCtrl& Control(CImageDlg& dialog) { return dialog.m_pClientView->ViewCtrl(); }
 
 // A dialog of this thread other than the known ones: a message box or the
 // about box.
@@ -159,13 +159,13 @@ std::wstring RowText(int row)
     LVITEMW item = {};
     item.pszText = text;
     item.cchTextMax = ARRAYSIZE(text);
-    ::SendMessageW(g_ImageCompare.m_hList, LVM_GETITEMTEXTW, row, AsLParam(&item));
+    ::SendMessageW(g_ImageCompare.GetList(), LVM_GETITEMTEXTW, row, AsLParam(&item));
     return text;
 }
 
 int RowCount()
 {
-    return int(::SendMessageW(g_ImageCompare.m_hList, LVM_GETITEMCOUNT, 0, 0));
+    return int(::SendMessageW(g_ImageCompare.GetList(), LVM_GETITEMCOUNT, 0, 0));
 }
 
 void SelectRow(int row)
@@ -173,12 +173,12 @@ void SelectRow(int row)
     LVITEMW item = {};
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    ::SendMessageW(g_ImageCompare.m_hList, LVM_SETITEMSTATE, row, AsLParam(&item));
+    ::SendMessageW(g_ImageCompare.GetList(), LVM_SETITEMSTATE, row, AsLParam(&item));
 }
 
 bool Checked(UINT id)
 {
-    return ::GetMenuState(g_ImageCompare.m_hMenu, id, MF_BYCOMMAND) & MF_CHECKED;
+    return ::GetMenuState(g_ImageCompare.GetMenuHandle(), id, MF_BYCOMMAND) & MF_CHECKED;
 }
 
 SIZE ControlSize(CImageDlg& dialog)
@@ -273,12 +273,12 @@ TEST_F(MainWindow, StartsWithDefaultsAndKeepsItsListBelowTheControls)
                        SWP_NOMOVE | SWP_NOZORDER);
         RECT client;
         ::GetClientRect(main, &client);
-        const RECT list = RectIn(g_ImageCompare.m_hList, main);
+        const RECT list = RectIn(g_ImageCompare.GetList(), main);
         EXPECT_EQ(list.top, 81);
         EXPECT_EQ(list.right, client.right);
         EXPECT_EQ(list.bottom, client.bottom);
         ::SetWindowPos(main, nullptr, 0, 0, window.right - window.left, 100, SWP_NOMOVE | SWP_NOZORDER);
-        EXPECT_EQ(RectIn(g_ImageCompare.m_hList, main).bottom, RectIn(g_ImageCompare.m_hList, main).top);
+        EXPECT_EQ(RectIn(g_ImageCompare.GetList(), main).bottom, RectIn(g_ImageCompare.GetList(), main).top);
     })});
 }
 
@@ -316,7 +316,7 @@ TEST_F(MainWindow, ComparesADroppedPairAndMarksTheSelectedRow)
         Drop({before, after}),
         Check([&](HWND main) {
             EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"3");
-            EXPECT_TRUE(g_ImageCompare.m_bLoaded);
+            EXPECT_TRUE(g_ImageCompare.IsLoaded());
             ASSERT_EQ(RowCount(), 3);
             EXPECT_EQ(RowText(0), L"x=4, y=0");
             EXPECT_EQ(RowText(1), L"x=1, y=2");
@@ -330,11 +330,11 @@ TEST_F(MainWindow, ComparesADroppedPairAndMarksTheSelectedRow)
             SelectRow(1);
             EXPECT_EQ(StatusText(First()), ColourText(1, 2, PairBase(1, 2)));
             EXPECT_EQ(StatusText(Second()), ColourText(1, 2, PairChanged(1, 2)));
-            EXPECT_EQ(Control(Second()).m_ptMarker.x, 1);
+            EXPECT_EQ(Control(Second()).GetMarkerPos().x, 1);
 
             // A change that concerns all rows marks nothing.
             NMLISTVIEW all = {};
-            all.hdr = {g_ImageCompare.m_hList, IDC_DIFF_LIST, UINT(LVN_ITEMCHANGED)};
+            all.hdr = {g_ImageCompare.GetList(), IDC_DIFF_LIST, UINT(LVN_ITEMCHANGED)};
             all.iItem = -1;
             all.uNewState = LVIS_SELECTED;
             ::SendMessageW(main, WM_NOTIFY, IDC_DIFF_LIST, AsLParam(&all));
@@ -346,7 +346,7 @@ TEST_F(MainWindow, ComparesADroppedPairAndMarksTheSelectedRow)
             EXPECT_EQ(RowCount(), 0);
             // Every comparison clears the markers and the status texts.
             EXPECT_EQ(StatusText(First()), L"");
-            EXPECT_EQ(Control(First()).m_ptMarker.x, -1);
+            EXPECT_EQ(Control(First()).GetMarkerPos().x, -1);
         }),
         Drop({before}),
         CloseMessage(m_messages),
@@ -354,7 +354,7 @@ TEST_F(MainWindow, ComparesADroppedPairAndMarksTheSelectedRow)
         CloseMessage(m_messages),
         Check([](HWND main) {
             EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"0");
-            EXPECT_TRUE(g_ImageCompare.m_bLoaded);
+            EXPECT_TRUE(g_ImageCompare.IsLoaded());
         }),
     });
     EXPECT_EQ(m_messages, (std::vector<std::wstring>(2, L"Drag & Drop では、2個のファイルを選択してください")));
@@ -371,7 +371,7 @@ TEST_F(MainWindow, ReportsEachLoadFailureWithItsMessage)
     const auto failed = [](bool loaded, int secondWidth) {
         return Check([=](HWND main) {
             EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"");
-            EXPECT_EQ(g_ImageCompare.m_bLoaded, loaded);
+            EXPECT_EQ(g_ImageCompare.IsLoaded(), loaded);
             EXPECT_EQ(RowCount(), 3);  // the previous pair's rows stay
             EXPECT_TRUE(::IsWindowVisible(First().m_hWnd));
             EXPECT_EQ(g_ImageCompare.SecondImage().width, secondWidth);
@@ -425,8 +425,8 @@ TEST_F(MainWindow, RecomparesAtTheSpinnersToleranceWhenLoaded)
             EXPECT_EQ(RowText(1), L"x=1, y=2");
             EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(main, IDC_RECOMPARE)));
             EXPECT_EQ(StatusText(First()), L"");
-            EXPECT_EQ(::SendMessageW(g_ImageCompare.m_hList, LVM_GETSELECTEDCOUNT, 0, 0), 0);
-            EXPECT_EQ(::SendMessageW(g_ImageCompare.m_hList, LVM_GETNEXTITEM, WPARAM(-1), LVNI_FOCUSED), -1);
+            EXPECT_EQ(::SendMessageW(g_ImageCompare.GetList(), LVM_GETSELECTEDCOUNT, 0, 0), 0);
+            EXPECT_EQ(::SendMessageW(g_ImageCompare.GetList(), LVM_GETNEXTITEM, WPARAM(-1), LVNI_FOCUSED), -1);
             ::SendDlgItemMessageW(main, IDC_THRESHOLD_SPIN, UDM_SETPOS, 0, 32);
             ClickSpinner(main, true);  // at 32 the step changes nothing but still enables
             EXPECT_EQ(Text(main, IDC_THRESHOLD), L"32");
@@ -470,7 +470,7 @@ TEST_F(MainWindow, ViewMenuActsOnBothImageWindows)
             for (CImageDlg* dialog : {&First(), &Second()}) {
                 EXPECT_EQ(ControlSize(*dialog).cx, 80);
                 EXPECT_EQ(PaintedAt(*dialog, 0, 5), 0x0000FFu);
-                EXPECT_TRUE(Control(*dialog).m_bShowTooltip);
+                EXPECT_TRUE(Control(*dialog).IsTooltipEnabled());
             }
             EXPECT_TRUE(Checked(IDM_TOOLTIP));
             // Closing either image window hides both.
@@ -486,7 +486,7 @@ TEST_F(MainWindow, ViewMenuActsOnBothImageWindows)
         Check([](HWND) {
             EXPECT_TRUE(::IsWindowVisible(First().m_hWnd));
             EXPECT_TRUE(::IsWindowVisible(Second().m_hWnd));
-            EXPECT_FALSE(Control(First()).m_bShowTooltip);
+            EXPECT_FALSE(Control(First()).IsTooltipEnabled());
             EXPECT_EQ(ControlSize(Second()).cx, 10);
             const Rgb c = PairBase(0, 5);
             EXPECT_EQ(PaintedAt(Second(), 0, 5), uint32_t(c.r) << 16 | c.g << 8 | c.b);
@@ -560,7 +560,7 @@ TEST_F(MainWindow, OpensPairsThroughTheOpenDialog)
         Answer(L"\"a.bmp\" \"b.bmp\""),
         Check([&](HWND main) {
             EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"3");
-            EXPECT_TRUE(g_ImageCompare.m_bLoaded);
+            EXPECT_TRUE(g_ImageCompare.IsLoaded());
             EXPECT_EQ(WindowText(First().m_hWnd), (m_dir.Path() / "a.bmp").wstring());
             EXPECT_EQ(WindowText(Second().m_hWnd), (m_dir.Path() / "b.bmp").wstring());
         }),
@@ -571,22 +571,22 @@ TEST_F(MainWindow, OpensPairsThroughTheOpenDialog)
         Post(WM_COMMAND, IDM_OPEN), Answer(L"\"a.bmp\" \"b.bmp\" \"c.bmp\""), CloseMessage(m_messages),
         Check([](HWND main) {
             EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"0");
-            EXPECT_FALSE(g_ImageCompare.m_bLoaded);
+            EXPECT_FALSE(g_ImageCompare.IsLoaded());
         }),
         // Names that together need more than the 260 characters of a path.
         Post(WM_COMMAND, IDM_OPEN), Answer(L"\"" + longA + L".bmp\" \"" + longB + L".bmp\""),
         Check([](HWND main) {
             EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"3");
-            EXPECT_TRUE(g_ImageCompare.m_bLoaded);
+            EXPECT_TRUE(g_ImageCompare.IsLoaded());
         }),
         // Cancel at the first dialog, and at the second: nothing changes but the loaded flag.
         Post(WM_COMMAND, IDM_OPEN), Answer(L""),
-        Check([](HWND) { EXPECT_FALSE(g_ImageCompare.m_bLoaded); }),
+        Check([](HWND) { EXPECT_FALSE(g_ImageCompare.IsLoaded()); }),
         Drop({m_dir.Path() / "a.bmp", m_dir.Path() / "b.bmp"}),
         Post(WM_COMMAND, IDM_OPEN), Answer(L"b.bmp"), Answer(L""),
         Check([](HWND main) {
             EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"3");
-            EXPECT_FALSE(g_ImageCompare.m_bLoaded);
+            EXPECT_FALSE(g_ImageCompare.IsLoaded());
             EXPECT_EQ(RowCount(), 3);
         }),
     });
@@ -613,24 +613,24 @@ TEST_F(MainWindow, EndsAComparisonThatRunsOutOfMemoryWithAMessage)
         Drop({a, b}),
         Check([](HWND) {
             ASSERT_EQ(RowCount(), 3);
-            g_ImageCompare.m_DiffList.Release();
-            g_ImageCompare.m_DiffList.SetReallocator(ScarceRealloc);
+            g_ImageCompare.Differences().Release();
+            g_ImageCompare.Differences().SetReallocator(ScarceRealloc);
         }),
         Drop({a, all}),  // 24 differences do not fit
         CloseMessage(m_messages),
         Check([](HWND main) {
             EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"");
             EXPECT_EQ(RowCount(), 0);
-            g_ImageCompare.m_DiffList.SetReallocator(nullptr);
+            g_ImageCompare.Differences().SetReallocator(nullptr);
         }),
         Drop({a, b}),
         Check([](HWND main) { EXPECT_EQ(Text(main, IDC_DIFF_COUNT), L"3"); }),
     });
-    g_ImageCompare.m_DiffList.SetReallocator(nullptr);
+    g_ImageCompare.Differences().SetReallocator(nullptr);
     EXPECT_EQ(m_messages, std::vector<std::wstring>{L"メモリが不足しています"});
 }
 
-TEST_F(MainWindow, OpensTheAboutBoxWithoutACloseBoxFromTheHelpMenu)
+TEST_F(MainWindow, OpensTheAboutBoxInADialogFrameWithoutACloseBoxFromTheHelpMenu)
 {
     RunSteps({
         Post(WM_COMMAND, IDM_ABOUT),
@@ -638,6 +638,7 @@ TEST_F(MainWindow, OpensTheAboutBoxWithoutACloseBoxFromTheHelpMenu)
             HWND box = FindDialog(main, L"バージョン情報");
             if (box) {
                 EXPECT_FALSE(::GetWindowLongPtrW(box, GWL_STYLE) & WS_SYSMENU);
+                EXPECT_TRUE(::GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
                 ::SendMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
             }
             return box != nullptr;

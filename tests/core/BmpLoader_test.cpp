@@ -119,6 +119,8 @@ TEST_F(BmpLoader, RefusesBadAndHostileFilesWithTheirOwnCode)
         EXPECT_EQ(Load(m_dir.Write("bad.bmp", c.bytes)), c.expected);
         ExpectEmpty();
     }
+    // The longest side positions can name still loads.
+    EXPECT_EQ(Load(m_dir.WriteBmp("widest.bmp", Picture(65535, 1, black))), 0);
 }
 
 TEST_F(BmpLoader, ReportsWhatCannotBeReadAndEmptiesTheRecordFirst)

@@ -130,6 +130,7 @@ TEST(BaseWindow, RegistersItsClassOncePerProcess)
     ASSERT_TRUE(::GetClassInfoExW(g_hInstance, L"TobrelProbeWindow", &wc));
     EXPECT_EQ(wc.lpfnWndProc, BaseWndProc);
     EXPECT_EQ(wc.hbrBackground, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+    EXPECT_EQ(wc.hCursor, ::LoadCursorW(nullptr, IDC_ARROW));  // else the pointer keeps whatever it last was
 
     // Taken away behind the class's back, it stays gone: a second object
     // does not register it again.

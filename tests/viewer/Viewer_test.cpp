@@ -68,16 +68,15 @@ protected:
     void TearDown() override { ::DestroyWindow(m_hOwner); }
 
     CClientView& View() { return *m_dialog.m_pClientView; }
-    CMovieViewCtrl& Control() { return *View().m_pViewCtrl; }
+    CMovieViewCtrl& Control() { return View().ViewCtrl(); }
 
     // Replaces the control's image as a load would (the control frees it).
     void PutPicture(int width, int height, const PixelFn& pixel = Shade)
     {
-        ImageBuffer& image = Control().GetImage();
-        FreeImageBuffer(image);
         MemoryImage source(width, height, pixel);
-        image = {width, height, source.stride, static_cast<unsigned char*>(std::malloc(source.bytes.size()))};
+        const ImageBuffer image{width, height, source.stride, static_cast<unsigned char*>(std::malloc(source.bytes.size()))};
         std::copy(source.bytes.begin(), source.bytes.end(), image.pixels);
+        Control().SetImage(image);
     }
 
     // An image of the given enlarged size, then the view sized, which lays
@@ -178,7 +177,7 @@ TEST_F(Viewer, ImageWindowDescribesTheMarkedPixelInItsOwnImage)
     for (const Case& c : cases) {
         m_dialog.MarkPixel(c.x, c.y);
         EXPECT_EQ(StatusText(), c.text);
-        EXPECT_EQ(Control().m_ptMarker.x, c.x);
+        EXPECT_EQ(Control().GetMarkerPos().x, c.x);
     }
 }
 
@@ -213,13 +212,12 @@ TEST_F(Viewer, ControlTakesTheSizeOfTheEnlargedImageAndKeepsItWithoutOne)
     // Without an image (or with a negative side) nothing is painted and the
     // control keeps its size.
     for (const ImageBuffer empty : {ImageBuffer{}, ImageBuffer{4, -4, 12, nullptr}}) {
-        FreeImageBuffer(Control().GetImage());
-        Control().GetImage() = empty;
+        Control().SetImage(empty);
         EXPECT_FALSE(Control().RebuildSurface());
         EXPECT_EQ(ControlSize().cx, 12);
         EXPECT_EQ(Paint(4, 4).At(1, 1), 0x010203u);
     }
-    Control().GetImage() = ImageBuffer{};
+    Control().SetImage(ImageBuffer{});
 }
 
 TEST_F(Viewer, ControlPaintsTheGridEverySixteenImagePixels)
@@ -237,6 +235,8 @@ TEST_F(Viewer, ControlPaintsTheGridEverySixteenImagePixels)
     shown = Paint(320, 160);
     for (int x : {0, 128, 256})
         EXPECT_EQ(shown.At(x, 77), c_white) << x;
+    EXPECT_EQ(shown.At(16, 77), Hex(Shade(2, 9)));
+    EXPECT_EQ(shown.At(77, 16), Hex(Shade(9, 2)));
     EXPECT_EQ(shown.At(0, 128), c_white);
     EXPECT_EQ(shown.At(1, 77), Hex(Shade(0, 9)));
     EXPECT_EQ(shown.At(127, 77), Hex(Shade(15, 9)));
@@ -317,7 +317,7 @@ TEST_F(Viewer, ControlTracksTheMouseWithATipWhileTooltipsAreOn)
     PumpPending();
     RECT rect;
     ::GetWindowRect(Control().m_hWnd, &rect);
-    const HWND tip = Control().m_hTooltip;
+    const HWND tip = Control().GetTooltip();
     const HWND control = Control().m_hWnd;
     const auto tipText = [&] {
         NMTTDISPINFOW info = {};
@@ -363,7 +363,7 @@ TEST_F(Viewer, ControlTracksTheMouseWithATipWhileTooltipsAreOn)
     EXPECT_TRUE(PumpUntil([&] { return !::IsWindowVisible(tip); }));
 
     // Without an image the tip has nothing to say.
-    FreeImageBuffer(Control().GetImage());
+    Control().SetImage(ImageBuffer{});
     Control().RebuildSurface();
     EXPECT_EQ(tipText(), L"");
 }
