@@ -1,5 +1,5 @@
-// The floor under any comparison of two files: map both (as tobrel-diff
-// does) and read every byte once, in one thread.
+// The floor under any comparison of two files: map both and read every byte
+// once, in one thread.
 //   read_floor FIRST SECOND
 
 #include <fcntl.h>

@@ -200,11 +200,13 @@ inline uint32_t PixelMask16(const uint8_t* a, const uint8_t* b, __m128i t)
     return uint32_t(_mm_movemask_epi8(any));
 }
 
+// Whether the `Bytes` bytes at a and b are all equal.
+template <int Bytes>
 __attribute__((target("avx2")))
-inline bool Equal96(const uint8_t* a, const uint8_t* b)
+inline bool EqualAvx2(const uint8_t* a, const uint8_t* b)
 {
     __m256i any = _mm256_setzero_si256();
-    for (int k = 0; k < 96; k += 32) {
+    for (int k = 0; k < Bytes; k += 32) {
         const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + k));
         const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + k));
         any = _mm256_or_si256(any, _mm256_xor_si256(va, vb));
@@ -222,7 +224,7 @@ bool ScanRowAvx2(const uint8_t* a, const uint8_t* b, int bytes, uint8_t threshol
     int i = 0;
     for (; i + 96 <= bytes; i += 96) {
         // Equal stretches, the common case, cost one test per step.
-        if (threshold > 0 && Equal96(a + i, b + i))
+        if (threshold > 0 && EqualAvx2<96>(a + i, b + i))
             continue;
         if (!sink.AddMask(PixelMask16(a + i, b + i, t) | PixelMask16(a + i + 48, b + i + 48, t) << 16,
                           i / 3, y))
@@ -288,18 +290,6 @@ inline uint32_t LaneMask8(const uint8_t* a, const uint8_t* b, __m256i t)
     return ~uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(none))) & 0xFF;
 }
 
-__attribute__((target("avx2")))
-inline bool Equal128(const uint8_t* a, const uint8_t* b)
-{
-    __m256i any = _mm256_setzero_si256();
-    for (int k = 0; k < 128; k += 32) {
-        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + k));
-        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + k));
-        any = _mm256_or_si256(any, _mm256_xor_si256(va, vb));
-    }
-    return _mm256_testz_si256(any, any);
-}
-
 // Steps of 32 pixels (128 bytes).
 template <typename Sink>
 __attribute__((target("avx2")))
@@ -309,7 +299,7 @@ bool ScanRowAvx2x4(const uint8_t* a, const uint8_t* b, int bytes, uint8_t thresh
     const __m256i t = _mm256_set1_epi8(char(threshold));
     int i = 0;
     for (; i + 128 <= bytes; i += 128) {
-        if (threshold > 0 && Equal128(a + i, b + i))
+        if (threshold > 0 && EqualAvx2<128>(a + i, b + i))
             continue;
         const uint32_t mask = LaneMask8(a + i, b + i, t) | LaneMask8(a + i + 32, b + i + 32, t) << 8 |
                               LaneMask8(a + i + 64, b + i + 64, t) << 16 | LaneMask8(a + i + 96, b + i + 96, t) << 24;

@@ -99,6 +99,15 @@ protected:
         return {status, ReadFile(out), ReadFile(err)};
     }
 
+    // Writes `name` below the folders A (as `a`) and B (as `b`) of the test's folder.
+    void WriteBoth(const std::string& name, const BmpSpec& a, const BmpSpec& b)
+    {
+        for (const auto& [side, spec] : {std::pair{"A/", &a}, std::pair{"B/", &b}}) {
+            std::filesystem::create_directories((m_dir.Path() / (side + name)).parent_path());
+            m_dir.WriteBmp(side + name, *spec);
+        }
+    }
+
     TempDir m_dir;
     std::string m_launcher;  // what starts the tool, before its name
     const std::string m_first = Quote(m_dir.WriteBmp("first.bmp", Picture(5, 4)));
@@ -458,12 +467,8 @@ TEST_F(DiffTool, RefusesAnImageFolderInsideAnInputFolder)
 {
     namespace fs = std::filesystem;
     const fs::path a = m_dir.Path() / "A", b = m_dir.Path() / "B";
-    fs::create_directories(a / "sub");
-    fs::create_directories(b / "sub");
-    m_dir.WriteBmp("A/a.bmp", Picture(5, 4));
-    m_dir.WriteBmp("B/a.bmp", Picture(5, 4, Changed));
-    m_dir.WriteBmp("A/sub/a.bmp", Picture(5, 4));
-    m_dir.WriteBmp("B/sub/a.bmp", Picture(5, 4));
+    WriteBoth("a.bmp", Picture(5, 4), Picture(5, 4, Changed));
+    WriteBoth("sub/a.bmp", Picture(5, 4), Picture(5, 4));
     fs::create_directory_symlink(a / "sub", m_dir.Path() / "linked");
     const std::string before = ReadFile(a / "sub" / "a.bmp");
     for (const fs::path& out : {a / "sub", a, m_dir.Path() / "linked", b / "new", m_dir.Path()}) {
@@ -484,12 +489,8 @@ TEST_F(DiffTool, ReportsFoldersThatCannotBeListed)
 {
     namespace fs = std::filesystem;
     const fs::path a = m_dir.Path() / "A", b = m_dir.Path() / "B";
-    fs::create_directories(a / "locked");
-    fs::create_directories(b / "locked");
-    m_dir.WriteBmp("A/locked/x.bmp", Picture(5, 4));
-    m_dir.WriteBmp("B/locked/x.bmp", Picture(5, 4, Changed));
-    m_dir.WriteBmp("A/open.bmp", Picture(5, 4));
-    m_dir.WriteBmp("B/open.bmp", Picture(5, 4));
+    WriteBoth("locked/x.bmp", Picture(5, 4), Picture(5, 4, Changed));
+    WriteBoth("open.bmp", Picture(5, 4), Picture(5, 4));
     if (geteuid() == 0)
         m_launcher = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     const auto run = [&](const fs::path& locked) {
