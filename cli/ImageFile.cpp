@@ -25,6 +25,9 @@ Trouble CImageFile::Open(const std::string& path)
         const Trouble trouble = TroubleOf(ParseBmpHeaders(head, available, m_file.Size(), m_layout));
         m_nWidth = m_layout.width;
         m_nHeight = m_layout.height;
+        // Mapped where that is safe: the rows are then read in place.
+        if (trouble == Trouble::None)
+            m_pMapped = m_file.Map();
         return trouble;
     }
     std::vector<uint8_t> bytes;
@@ -60,14 +63,19 @@ Trouble CImageFile::ReadRows(int32_t firstRow, int32_t endRow, std::vector<uint8
     const BmpLayout& layout = m_layout;
     const int32_t count = endRow - firstRow;
     const int32_t firstStored = layout.bTopDown ? firstRow : layout.height - endRow;
-    const size_t bytes = size_t(count) * size_t(layout.stride);
-    if (buffer.size() < bytes)
-        buffer.resize(bytes);
-    if (!m_file.ReadAt(layout.pixelOffset + uint64_t(firstStored) * uint64_t(layout.stride), buffer.data(), bytes))
-        return Trouble::CannotRead;
+    const uint64_t offset = layout.pixelOffset + uint64_t(firstStored) * uint64_t(layout.stride);
+    const uint8_t* band = m_pMapped ? m_pMapped + offset : nullptr;
+    if (!band) {
+        const size_t bytes = size_t(count) * size_t(layout.stride);
+        if (buffer.size() < bytes)
+            buffer.resize(bytes);
+        if (!m_file.ReadAt(offset, buffer.data(), bytes))
+            return Trouble::CannotRead;
+        band = buffer.data();
+    }
     const ptrdiff_t stride = layout.stride;
-    rows = layout.bTopDown ? ImageView{layout.width, count, 3, buffer.data(), stride}
-                           : ImageView{layout.width, count, 3, buffer.data() + (count - 1) * stride, -stride};
+    rows = layout.bTopDown ? ImageView{layout.width, count, 3, band, stride}
+                           : ImageView{layout.width, count, 3, band + (count - 1) * stride, -stride};
     return Trouble::None;
 }
 

@@ -29,8 +29,8 @@ public:
     // file has none).
     Trouble Decode(int channels, CImage& image) const;
 
-    // A BMP's picture rows firstRow to endRow - 1 read into `buffer`, as
-    // three channels, seen through `rows`.
+    // A BMP's picture rows firstRow to endRow - 1 as three channels, seen
+    // through `rows`: in the file's mapping, or read into `buffer`.
     Trouble ReadRows(int32_t firstRow, int32_t endRow, std::vector<uint8_t>& buffer, ImageView& rows) const;
     // How many rows of this BMP make a band of about `bytes`.
     int32_t RowsPerBand(size_t bytes) const;
@@ -41,6 +41,7 @@ public:
 
 private:
     CInputFile m_file;
+    const uint8_t* m_pMapped = nullptr;
     BmpLayout m_layout;
     PngFile m_png;
     bool m_bPng = false;

@@ -4,5 +4,6 @@
 int main(int argc, char** argv)
 {
     RemoveUnfinishedOutputsOnInterrupt();
+    GuardMappedInputs();
     return RunDiffTool(argc, argv);
 }

@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <string>
 
-// A regular file opened for reading at any offset, from any thread. Nothing
-// is mapped: a file cut short, grown or rewritten while it is read gives a
-// failed read or a changed file, never a fault.
+// A regular file opened for reading at any offset, from any thread, or
+// mapped whole where the platform lets a mapping be guarded: a file cut
+// short, grown or rewritten while it is read gives a failed read or a
+// changed file, never a fault.
 class CInputFile
 {
 public:
@@ -21,14 +22,20 @@ public:
 
     // False for a missing or unreadable file and for anything but a regular
     // file (folders, devices and named pipes are refused without waiting).
+    // An object opens one file.
     bool Open(const char* path);
     uint64_t Size() const { return m_cbSize; }
 
     // Reads exactly `bytes` from `offset`; false when the file ends first or
     // cannot be read.
     bool ReadAt(uint64_t offset, void* buffer, size_t bytes) const;
+    // The whole file mapped read-only, or null: on Windows, before
+    // GuardMappedInputs, or when it cannot be mapped. Pages that the file
+    // loses while mapped read as zeros, and the file no longer counts as
+    // unchanged.
+    const uint8_t* Map();
     // Whether the file is still the one opened: same size, same time of the
-    // last write, still linked in its folder.
+    // last write, still linked in its folder, and none of it lost while mapped.
     bool Unchanged() const;
 
 private:
@@ -39,6 +46,8 @@ private:
     int m_fd = -1;
     int64_t m_nWriteSeconds = 0;
     long m_nWriteNanoseconds = 0;
+    const uint8_t* m_pMapped = nullptr;
+    int m_nGuardSlot = -1;
 #endif
     uint64_t m_cbSize = 0;
 };
@@ -81,6 +90,12 @@ private:
 // Has an interrupt or termination remove the unfinished output files before
 // the process ends as the signal says. Called once by main.
 void RemoveUnfinishedOutputsOnInterrupt();
+
+// Lets CInputFile map files: a page a mapped file loses (it was cut short
+// meanwhile) is replaced with zeros where the access faults, and the file is
+// marked as changed, so the reader goes on to its end and reports trouble.
+// No jump, nothing skipped. Called once by main; without it files are read.
+void GuardMappedInputs();
 
 // The memory this process can still take: what the machine has available,
 // within a container's limit and the process's own address-space limit.

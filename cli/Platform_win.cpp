@@ -96,6 +96,13 @@ bool CInputFile::ReadAt(uint64_t offset, void* buffer, size_t bytes) const
     return true;
 }
 
+const uint8_t* CInputFile::Map()
+{
+    // A mapped view of a file that another program cuts short faults under
+    // Wine and Windows alike, with no page to put in its place: read instead.
+    return nullptr;
+}
+
 bool CInputFile::Unchanged() const
 {
     BY_HANDLE_FILE_INFORMATION info;
@@ -125,6 +132,10 @@ std::string ResolveLinks(const char* path)
 }
 
 void RemoveUnfinishedOutputsOnInterrupt()
+{
+}
+
+void GuardMappedInputs()
 {
 }
 
