@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace {
@@ -30,15 +31,21 @@ Trouble CImageFile::Open(const std::string& path)
             m_pMapped = m_file.Map();
         return trouble;
     }
-    std::vector<uint8_t> bytes;
-    try {
-        bytes.resize(size_t(m_file.Size()));
-    } catch (const std::bad_alloc&) {
-        return Trouble::OutOfMemory;
+    // Checked in place where the file can be mapped, else read whole first.
+    const size_t size = size_t(m_file.Size());
+    const uint8_t* bytes = m_file.Map();
+    std::unique_ptr<uint8_t[]> read;
+    if (!bytes) {
+        read.reset(new (std::nothrow) uint8_t[size]);
+        if (!read)
+            return Trouble::OutOfMemory;
+        if (!m_file.ReadAt(0, read.get(), size))
+            return Trouble::CannotRead;
+        bytes = read.get();
     }
-    if (!m_file.ReadAt(0, bytes.data(), bytes.size()))
-        return Trouble::CannotRead;
-    const Trouble trouble = ReadPngFile(bytes.data(), bytes.size(), m_png);
+    Trouble trouble = ReadPngFile(bytes, size, m_png);
+    if (trouble != Trouble::None && !m_file.Unchanged())
+        trouble = Trouble::CannotRead;  // damage that came from a file changing meanwhile
     m_nWidth = m_png.width;
     m_nHeight = m_png.height;
     return trouble;

@@ -33,12 +33,18 @@ std::string SizeText(const CImageFile& image)
     return std::to_string(image.Width()) + "x" + std::to_string(image.Height());
 }
 
-// Opens both files and checks that they can be compared with each other.
+// Opens both files at once (a PNG is read and checked whole) and checks
+// that they can be compared with each other.
 bool OpenPair(Pair& pair, PairResult& result)
 {
+    Trouble troubles[2] = {};
+    {
+        std::jthread other([&] { troubles[1] = pair.files[1].Open(*pair.paths[1]); });
+        troubles[0] = pair.files[0].Open(*pair.paths[0]);
+    }
     for (int i = 0; i < 2; ++i) {
-        if (const Trouble trouble = pair.files[i].Open(*pair.paths[i]); trouble != Trouble::None) {
-            SetTrouble(result, trouble, Printable(*pair.paths[i]));
+        if (troubles[i] != Trouble::None) {
+            SetTrouble(result, troubles[i], Printable(*pair.paths[i]));
             return false;
         }
     }
