@@ -46,11 +46,6 @@ Trouble ReadHeader(const uint8_t* ihdr, PngFile& png)
     return Trouble::None;
 }
 
-struct InflateEnd
-{
-    void operator()(z_stream* stream) const { inflateEnd(stream); }
-};
-
 } // namespace
 
 uint32_t Crc32(const uint8_t* data, size_t size)
@@ -65,44 +60,89 @@ uint32_t Crc32(const uint8_t* data, size_t size)
     return uint32_t(crc);
 }
 
+CImageDataStream::CImageDataStream(const PngFile& png)
+    : m_bytes(png.pixelChunks), m_pStream(new (std::nothrow) z_stream_s()), m_nAt(0), m_nFirst(0), m_nEnd(0)
+{
+    if (m_pStream && inflateInit(m_pStream) != Z_OK) {
+        delete m_pStream;
+        m_pStream = nullptr;
+    }
+    // The image data chunks follow each other; anything else among them
+    // makes the file damaged.
+    bool seen = false;
+    for (size_t at = sizeof c_abSignature; at + 12 <= m_bytes.size();) {
+        const size_t next = at + 12 + Big32(m_bytes.data() + at);
+        if (IsType(m_bytes.data() + at + 4, "IDAT")) {
+            m_bApart = m_bApart || (seen && m_nEnd != at);
+            m_nFirst = seen ? m_nFirst : at;
+            m_nEnd = next;
+            seen = true;
+        }
+        at = next;
+    }
+    m_nAt = m_nFirst;
+}
+
+CImageDataStream::~CImageDataStream()
+{
+    if (m_pStream) {
+        inflateEnd(m_pStream);
+        delete m_pStream;
+    }
+}
+
+bool CImageDataStream::NextChunk()
+{
+    while (m_nAt < m_nEnd) {
+        const uint32_t length = Big32(m_bytes.data() + m_nAt);
+        const uint8_t* data = m_bytes.data() + m_nAt + 8;
+        m_nAt += 12 + size_t(length);
+        if (length > 0 && IsType(data - 4, "IDAT")) {
+            m_pStream->next_in = const_cast<Bytef*>(data);
+            m_pStream->avail_in = length;
+            return true;
+        }
+    }
+    return false;
+}
+
+Trouble CImageDataStream::Next(uint8_t* out, size_t capacity, size_t& produced)
+{
+    produced = 0;
+    if (!m_pStream)
+        return Trouble::OutOfMemory;
+    if (m_bApart || m_nFirst == m_nEnd)
+        return Trouble::PngDamaged;
+    z_stream_s& zs = *m_pStream;
+    zs.next_out = out;
+    zs.avail_out = uInt(capacity);
+    while (!m_bEnded && zs.avail_out > 0) {
+        if (zs.avail_in == 0 && !NextChunk())
+            return Trouble::PngDamaged;  // the stream stops before its end
+        const int status = inflate(&zs, Z_NO_FLUSH);
+        if (status == Z_MEM_ERROR)
+            return Trouble::OutOfMemory;
+        if (status == Z_STREAM_END) {
+            m_bEnded = true;
+            // Nothing may follow the end: neither in its chunk nor after it.
+            if (zs.avail_in > 0 || NextChunk())
+                return Trouble::PngDamaged;
+        } else if (status != Z_OK && status != Z_BUF_ERROR) {
+            return Trouble::PngDamaged;
+        }
+    }
+    produced = capacity - zs.avail_out;
+    return Trouble::None;
+}
+
 Trouble CheckPngImageData(const PngFile& png)
 {
-    z_stream zs = {};
-    if (inflateInit(&zs) != Z_OK)
-        return Trouble::OutOfMemory;
-    const std::unique_ptr<z_stream, InflateEnd> end(&zs);
+    CImageDataStream stream(png);
     uint8_t scratch[1 << 16];
-    int status = Z_OK;
-    const std::vector<uint8_t>& bytes = png.pixelChunks;
-    for (size_t at = 8; at + 12 <= bytes.size();) {
-        const uint32_t length = Big32(bytes.data() + at);
-        const uint8_t* data = bytes.data() + at + 8;
-        at += 12 + size_t(length);
-        if (std::memcmp(data - 4, "IDAT", 4) != 0)
-            continue;
-        if (status == Z_STREAM_END && length > 0)
-            return Trouble::PngDamaged;  // data behind the end of the stream
-        zs.next_in = const_cast<Bytef*>(data);
-        zs.avail_in = length;
-        while (zs.avail_in > 0 && status != Z_STREAM_END) {
-            zs.next_out = scratch;
-            zs.avail_out = sizeof scratch;
-            status = inflate(&zs, Z_NO_FLUSH);
-            if (status == Z_MEM_ERROR)
-                return Trouble::OutOfMemory;
-            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
-                return Trouble::PngDamaged;
-        }
-        if (status == Z_STREAM_END && zs.avail_in > 0)
-            return Trouble::PngDamaged;
-    }
-    // A stream that ends early leaves the last rows' bytes to the output's flush.
-    while (status != Z_STREAM_END) {
-        zs.next_out = scratch;
-        zs.avail_out = sizeof scratch;
-        status = inflate(&zs, Z_FINISH);
-        if (status != Z_STREAM_END && (status != Z_BUF_ERROR || zs.avail_out != 0))
-            return status == Z_MEM_ERROR ? Trouble::OutOfMemory : Trouble::PngDamaged;
+    while (!stream.Ended()) {
+        size_t produced = 0;
+        if (const Trouble trouble = stream.Next(scratch, sizeof scratch, produced); trouble != Trouble::None)
+            return trouble;
     }
     return Trouble::None;
 }

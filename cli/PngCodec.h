@@ -16,6 +16,7 @@
 #include <vector>
 
 class COutputFile;
+struct z_stream_s;
 
 bool IsPng(const uint8_t* data, size_t size);
 
@@ -55,9 +56,40 @@ bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned 
 // The CRC-32 of PNG chunks.
 uint32_t Crc32(const uint8_t* data, size_t size);
 
-// Inflates the whole image data stream of `png` to its end: a decoder stops
-// once it has every row, so a bad Adler-32 or damage behind the rows would
-// otherwise pass unseen. Nothing may follow the stream's end either.
+// The image data stream of a PNG (its IDAT chunks) inflated piece by piece
+// and checked to its end: a decoder stops once it has every row, so a bad
+// Adler-32 or damage behind the rows would otherwise pass unseen. Nothing
+// may follow the stream's end.
+class CImageDataStream
+{
+public:
+    explicit CImageDataStream(const PngFile& png);
+    ~CImageDataStream();
+    CImageDataStream(const CImageDataStream&) = delete;
+    CImageDataStream& operator=(const CImageDataStream&) = delete;
+
+    // Up to `capacity` inflated bytes into `out` (fewer only at the end);
+    // None, or the trouble: damage, a stream cut short, out of memory.
+    Trouble Next(uint8_t* out, size_t capacity, size_t& produced);
+    bool Ended() const { return m_bEnded; }
+
+    // Where the image data chunks begin and end in png.pixelChunks.
+    size_t FirstChunk() const { return m_nFirst; }
+    size_t EndOfChunks() const { return m_nEnd; }
+
+private:
+    bool NextChunk();
+
+    const std::vector<uint8_t>& m_bytes;
+    z_stream_s* m_pStream;
+    size_t m_nAt;      // the next chunk to feed
+    size_t m_nFirst;
+    size_t m_nEnd;
+    bool m_bEnded = false;
+    bool m_bApart = false;  // other chunks between the image data chunks
+};
+
+// Inflates the whole image data stream of `png` to its end.
 Trouble CheckPngImageData(const PngFile& png);
 
 // Writes a width x height 8-bit RGB PNG to `out`; `row(y, bgr)` fills picture

@@ -4,6 +4,8 @@
 
 #include <spng.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -15,14 +17,123 @@ struct CtxDeleter
 };
 using Ctx = std::unique_ptr<spng_ctx, CtxDeleter>;
 
-// The checksums were checked chunk by chunk and the whole image data stream
-// is checked apart, so the decoder need not check them again.
-Ctx OpenDecoder(const PngFile& png)
+void Put32(std::vector<uint8_t>& out, uint32_t value)
+{
+    out.insert(out.end(), {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)});
+}
+
+// The file as the decoder reads it: the chunks before and after the image
+// data as they are, and the image data inflated once, here, and handed on
+// in stored (uncompressed) deflate blocks that the decoder only copies.
+// Inflating here lets the stream be checked to its end at the cost of one
+// inflate, not two: the decoder stops at the last row, but reading the
+// chunks after it takes the stream through to its end.
+class CInflatedSource
+{
+public:
+    explicit CInflatedSource(const PngFile& png) : m_png(png), m_stream(png) {}
+
+    static int Read(spng_ctx*, void* user, void* destination, size_t length)
+    {
+        return static_cast<CInflatedSource*>(user)->Read(static_cast<uint8_t*>(destination), length);
+    }
+
+    // None once the whole stream was inflated and found sound.
+    Trouble Finish()
+    {
+        while (m_trouble == Trouble::None && m_state != State::Done && Refill()) {
+        }
+        return m_trouble != Trouble::None ? m_trouble : m_stream.Ended() ? Trouble::None : Trouble::PngDamaged;
+    }
+
+private:
+    enum class State { Before, Data, After, Done };
+
+    int Read(uint8_t* destination, size_t length)
+    {
+        while (length > 0) {
+            if (m_nPendingAt == m_pending.size() && !Refill())
+                return m_trouble != Trouble::None ? SPNG_IO_ERROR : SPNG_IO_EOF;
+            const size_t part = std::min(length, m_pending.size() - m_nPendingAt);
+            std::memcpy(destination, m_pending.data() + m_nPendingAt, part);
+            m_nPendingAt += part;
+            destination += part;
+            length -= part;
+        }
+        return 0;
+    }
+
+    // The next piece of the file into m_pending; false at its end or on trouble.
+    bool Refill()
+    {
+        const std::vector<uint8_t>& bytes = m_png.pixelChunks;
+        m_pending.clear();
+        m_nPendingAt = 0;
+        switch (m_state) {
+        case State::Before:
+            m_pending.assign(bytes.begin(), bytes.begin() + long(m_stream.FirstChunk()));
+            m_state = State::Data;
+            return true;
+        case State::Data:
+            return StoreData();
+        case State::After:
+            m_pending.assign(bytes.begin() + long(m_stream.EndOfChunks()), bytes.end());
+            m_state = State::Done;
+            return true;
+        case State::Done:
+            break;
+        }
+        return false;
+    }
+
+    // One image data chunk of one stored block, and at the stream's end a
+    // last chunk with the final empty block.
+    bool StoreData()
+    {
+        size_t produced = 0;
+        m_trouble = m_stream.Next(m_raw, sizeof m_raw, produced);
+        if (m_trouble != Trouble::None)
+            return false;
+        std::vector<uint8_t> payload;
+        if (m_bFirstBlock)
+            payload = {0x78, 0x01};  // a zlib header: deflate, no dictionary
+        m_bFirstBlock = false;
+        if (produced > 0) {
+            payload.insert(payload.end(), {0x00, uint8_t(produced), uint8_t(produced >> 8), uint8_t(~produced),
+                                           uint8_t(~produced >> 8)});
+            payload.insert(payload.end(), m_raw, m_raw + produced);
+        }
+        if (m_stream.Ended()) {
+            // The decoder is told not to check this Adler-32: the stream's
+            // own was checked by the inflate.
+            payload.insert(payload.end(), {0x01, 0x00, 0x00, 0xFF, 0xFF, 0, 0, 0, 1});
+            m_state = State::After;
+        }
+        Put32(m_pending, uint32_t(payload.size()));
+        m_pending.insert(m_pending.end(), {'I', 'D', 'A', 'T'});
+        m_pending.insert(m_pending.end(), payload.begin(), payload.end());
+        Put32(m_pending, 0);  // the decoder is told not to check checksums
+        return true;
+    }
+
+    const PngFile& m_png;
+    CImageDataStream m_stream;
+    State m_state = State::Before;
+    Trouble m_trouble = Trouble::None;
+    bool m_bFirstBlock = true;
+    std::vector<uint8_t> m_pending;
+    size_t m_nPendingAt = 0;
+    uint8_t m_raw[65535];
+};
+
+// Every checksum was checked chunk by chunk, and the image data stream is
+// checked as it is inflated, so the decoder checks none of them again.
+Ctx OpenDecoder(CInflatedSource& source)
 {
     Ctx ctx(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
     if (!ctx || spng_set_crc_action(ctx.get(), SPNG_CRC_USE, SPNG_CRC_USE) ||
         spng_set_image_limits(ctx.get(), 0x7FFFFFFF, 0x7FFFFFFF) ||
-        spng_set_png_buffer(ctx.get(), png.pixelChunks.data(), png.pixelChunks.size()))
+        spng_set_png_stream(ctx.get(), CInflatedSource::Read, &source))
         return nullptr;
     return ctx;
 }
@@ -100,12 +211,19 @@ uint64_t PngDecodeMemory(const PngFile& png, int channels)
 
 Trouble DecodePng(const PngFile& png, int channels, CImage& image)
 {
-    Ctx ctx = OpenDecoder(png);
+    const auto source = std::make_unique<CInflatedSource>(png);
+    Ctx ctx = OpenDecoder(*source);
     if (!ctx)
         return Trouble::OutOfMemory;
+    // A trouble of the source's own (damage in the stream) says more than
+    // the decoder's read error that follows from it.
+    const auto failed = [&](int error) {
+        const Trouble trouble = source->Finish();
+        return trouble != Trouble::None ? trouble : TroubleOfSpng(error);
+    };
     spng_ihdr ihdr;
     if (const int error = spng_get_ihdr(ctx.get(), &ihdr))
-        return TroubleOfSpng(error);
+        return failed(error);
 
     // A palette image comes as its indices, which are checked against the
     // palette; anything else as RGBA with its transparency applied.
@@ -114,7 +232,7 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image)
     const int flags = indexed ? 0 : SPNG_DECODE_TRNS;
     size_t bytes = 0;
     if (const int error = spng_decoded_image_size(ctx.get(), fmt, &bytes))
-        return TroubleOfSpng(error);
+        return failed(error);
     const size_t rowBytes = bytes / size_t(png.height);
     if (!image.Allocate(png.width, png.height, channels))
         return Trouble::OutOfMemory;
@@ -135,13 +253,13 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image)
                 return Trouble::PngDamaged;
         }
         if (status != SPNG_EOI)
-            return TroubleOfSpng(status);
+            return failed(status);
     } else {
         // Zeroed: for samples of fewer than 8 bits the decoder ORs each
         // pass's bits into the output.
         std::vector<uint8_t> decoded(bytes, 0);
         if (const int error = spng_decode_image(ctx.get(), decoded.data(), bytes, fmt, flags))
-            return TroubleOfSpng(error);
+            return failed(error);
         if (indexed)
             palette = std::make_unique<CPaletteColours>(ctx.get());
         for (int32_t y = 0; y < png.height; ++y) {
@@ -149,10 +267,11 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image)
                 return Trouble::PngDamaged;
         }
     }
-    // The chunks after the image data: their order is checked too.
+    // The chunks after the image data: their order is checked too, and the
+    // image data stream is read to its end on the way.
     if (const int error = spng_decode_chunks(ctx.get()))
-        return TroubleOfSpng(error);
-    return CheckPngImageData(png);
+        return failed(error);
+    return source->Finish();
 }
 
 bool EncodePng(COutputFile& out, int32_t width, int32_t height,
