@@ -52,8 +52,10 @@ private:
     int Read(uint8_t* destination, size_t length)
     {
         while (length > 0) {
-            if (m_nPendingAt == m_pending.size() && !Refill())
-                return m_trouble != Trouble::None ? SPNG_IO_ERROR : SPNG_IO_EOF;
+            while (m_nPendingAt == m_pending.size()) {
+                if (!Refill())
+                    return m_trouble != Trouble::None ? SPNG_IO_ERROR : SPNG_IO_EOF;
+            }
             const size_t part = std::min(length, m_pending.size() - m_nPendingAt);
             std::memcpy(destination, m_pending.data() + m_nPendingAt, part);
             m_nPendingAt += part;

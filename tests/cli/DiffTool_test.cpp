@@ -430,7 +430,7 @@ TEST_F(DiffTool, WritesEachKindOfOutputAsWhatItIs)
     EXPECT_NE(readerless.err.find("could not be written"), std::string::npos) << readerless.err;
     // With a reader, the whole image flows through the pipe.
     const std::string piped = Quote(dir / "piped.bmp");
-    EXPECT_EQ(std::system(("cat " + Quote(dir / "pipe") + " > " + piped + " & sleep 0.2; " + Tool() +
+    EXPECT_EQ(std::system(("timeout 10 cat " + Quote(dir / "pipe") + " > " + piped + " & sleep 0.2; " + Tool() +
                            " --diff-image " + Quote(dir / "pipe") + " " + m_first + " " + m_second + " > /dev/null; status=$?; wait; exit $status")
                               .c_str()) >> 8, 1);
     EXPECT_EQ(fs::file_size(dir / "piped.bmp"), 54u + 16 * 4);

@@ -348,6 +348,7 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
         {"bad zlib checksum", changed(png.size() - 17, 1), int(Trouble::PngDamaged)},
         {"bad zlib checksum in a chunk of its own", withIdat(zlib, {{0, zlib.size() - 4}, {zlib.size() - 4, 4}}, true), int(Trouble::PngDamaged)},
         {"damage behind the rows", withIdat(damagedTail, {{0, damagedTail.size()}}, false), int(Trouble::PngDamaged)},
+        {"no image data at all", withIdat(zlib, {}, false), int(Trouble::PngDamaged)},
         {"end chunk cut short", {png.begin(), png.end() - 2}, IDS_CANNOT_READ},
         {"a chunk after the end", withTail(textChunk), int(Trouble::PngDamaged)},
         {"bad checksum of a text chunk", withText(1, 10, true), int(Trouble::PngDamaged)},
