@@ -5,14 +5,6 @@
 #include <memory>
 #include <new>
 
-namespace {
-
-// Bands of about a quarter of a megabyte: two of them, one from each file,
-// stay in the cache of the core that compares them.
-constexpr size_t c_cbBand = 256 * 1024;
-
-} // namespace
-
 Trouble CImageFile::Open(const std::string& path)
 {
     if (!m_file.Open(path.c_str()))
@@ -60,7 +52,7 @@ uint64_t CImageFile::DecodeMemory(int channels) const
 {
     if (m_bPng)
         return PngDecodeMemory(m_png, channels);
-    return uint64_t(channels) * uint64_t(m_nWidth) * uint64_t(m_nHeight) + c_cbBand + m_layout.stride;
+    return uint64_t(channels) * uint64_t(m_nWidth) * uint64_t(m_nHeight) + c_cbReadBand + m_layout.stride;
 }
 
 Trouble CImageFile::ReadRows(int32_t firstRow, int32_t endRow, std::vector<uint8_t>& buffer, ImageView& rows) const
@@ -93,7 +85,7 @@ Trouble CImageFile::Decode(int channels, CImage& image) const
     if (!image.Allocate(m_nWidth, m_nHeight, channels))
         return Trouble::OutOfMemory;
     std::vector<uint8_t> buffer;
-    const int32_t bandRows = RowsPerBand(c_cbBand);
+    const int32_t bandRows = RowsPerBand(c_cbReadBand);
     for (int32_t top = 0; top < m_nHeight; top += bandRows) {
         const int32_t end = std::min(m_nHeight, top + bandRows);
         ImageView rows;

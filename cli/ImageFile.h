@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+// Bands of rows of about a quarter of a megabyte: read into buffers, two of
+// them, one from each file, stay in the cache of the core that compares them.
+constexpr size_t c_cbReadBand = 256 * 1024;
+
 // One input of a comparison, a BMP or a PNG file told apart by its first
 // bytes. Open reads and checks what says whether the file can be compared
 // (a PNG is read whole for that); the pixels come as a whole picture

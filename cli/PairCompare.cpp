@@ -14,8 +14,6 @@ namespace {
 
 // Below this many pixels a second thread costs more than it saves.
 constexpr int64_t c_nPixelsPerThread = 1 << 20;
-// What each thread reads of each file at a time on the counting path.
-constexpr size_t c_cbBand = 256 * 1024;
 
 struct Pair
 {
@@ -85,7 +83,7 @@ Trouble CountBmpBands(const Pair& pair, unsigned tolerance, int threads, DiffSum
     const CImageFile& b = pair.files[1];
     const int64_t pixels = int64_t(a.Width()) * a.Height();
     const int parts = int(std::clamp<int64_t>(pixels / c_nPixelsPerThread, 1, std::max(threads, 1)));
-    const int32_t bandRows = std::min(a.RowsPerBand(c_cbBand), b.RowsPerBand(c_cbBand));
+    const int32_t bandRows = std::min(a.RowsPerBand(c_cbReadBand), b.RowsPerBand(c_cbReadBand));
     std::vector<DiffSummary> found(static_cast<size_t>(parts));
     std::vector<Trouble> troubles(size_t(parts), Trouble::None);
     const auto part = [&](int k) {
