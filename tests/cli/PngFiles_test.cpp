@@ -316,6 +316,14 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
     std::vector<uint8_t> damagedTail(zlib.begin(), zlib.end() - 4);
     damagedTail[2] = 0;
     damagedTail.insert(damagedTail.end(), {0x07, 0, 0, 0, 0});
+    std::vector<uint8_t> zlibAndMore = zlib, zlibTwice = zlib;
+    zlibAndMore.insert(zlibAndMore.end(), {1, 2, 3});
+    zlibTwice.insert(zlibTwice.end(), zlib.begin(), zlib.end());
+    std::vector<uint8_t> splitByChunk(png.begin(), png.begin() + long(idat) - 4);
+    Chunk(splitByChunk, "IDAT", {zlib.begin(), zlib.begin() + 10});
+    Chunk(splitByChunk, "ABCD", {});
+    Chunk(splitByChunk, "IDAT", {zlib.begin() + 10, zlib.end()});
+    Chunk(splitByChunk, "IEND", {});
     std::vector<uint8_t> textChunk;
     Chunk(textChunk, "tEXt", {'k', 0, 'v'});
     const auto withTail = [&](const std::vector<uint8_t>& tail) {
@@ -349,6 +357,9 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
         {"bad zlib checksum in a chunk of its own", withIdat(zlib, {{0, zlib.size() - 4}, {zlib.size() - 4, 4}}, true), int(Trouble::PngDamaged)},
         {"damage behind the rows", withIdat(damagedTail, {{0, damagedTail.size()}}, false), int(Trouble::PngDamaged)},
         {"no image data at all", withIdat(zlib, {}, false), int(Trouble::PngDamaged)},
+        {"data behind the stream's end", withIdat(zlibAndMore, {{0, zlibAndMore.size()}}, false), int(Trouble::PngDamaged)},
+        {"image data after the stream's end", withIdat(zlibTwice, {{0, zlib.size()}, {zlib.size(), zlib.size()}}, false), int(Trouble::PngDamaged)},
+        {"image data split by another chunk", splitByChunk, int(Trouble::PngDamaged)},
         {"end chunk cut short", {png.begin(), png.end() - 2}, IDS_CANNOT_READ},
         {"a chunk after the end", withTail(textChunk), int(Trouble::PngDamaged)},
         {"bad checksum of a text chunk", withText(1, 10, true), int(Trouble::PngDamaged)},
