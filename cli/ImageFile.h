@@ -26,6 +26,14 @@ public:
     int32_t Height() const { return m_nHeight; }
     bool HasAlpha() const { return m_bPng && m_png.bAlpha; }
     bool IsBmp() const { return !m_bPng; }
+    // The PNG as read, for decoding it a band of rows at a time.
+    const PngFile* Png() const { return m_bPng ? &m_png : nullptr; }
+    // Whether both are PNG files whose pixels come from the same bytes: the
+    // same header, palette, transparency and image data.
+    bool SamePngData(const CImageFile& other) const
+    {
+        return m_bPng && other.m_bPng && m_png.pixelChunks == other.m_png.pixelChunks;
+    }
 
     // What Decode allocates for `channels`.
     uint64_t DecodeMemory(int channels) const;

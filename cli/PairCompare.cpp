@@ -6,7 +6,9 @@
 #include "Printable.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -14,6 +16,10 @@ namespace {
 
 // Below this many pixels a second thread costs more than it saves.
 constexpr int64_t c_nPixelsPerThread = 1 << 20;
+// PNG files decoded band by band: rows a band, and how many bands the
+// second file may run ahead of the comparison.
+constexpr int32_t c_nPngBandRows = 16;
+constexpr int c_nPngBandsAhead = 4;
 
 struct Pair
 {
@@ -120,17 +126,110 @@ Trouble CountBmpBands(const Pair& pair, unsigned tolerance, int threads, DiffSum
     return Trouble::None;
 }
 
-// Both pictures whole, decoded at once, when the memory at hand takes them.
-bool DecodePair(const Pair& pair, int channels, CImage images[2], PairResult& result)
+// The count of two PNG files decoded a band of rows at a time, both at
+// once: the second file on a thread of its own up to a few bands ahead, the
+// first here, each band compared as soon as both files have it. Nothing is
+// held whole. A pair whose pixels come from the same bytes is equal once
+// one file is decoded to its end and found sound. Returns the trouble and
+// which file it is in.
+Trouble CountPngBands(const Pair& pair, int channels, unsigned tolerance, bool same, DiffSummary& summary,
+                      int& troubled)
 {
-    const uint64_t needed = pair.files[0].DecodeMemory(channels) + pair.files[1].DecodeMemory(channels);
+    const PngFile& first = *pair.files[0].Png();
+    const int32_t width = first.width, height = first.height;
+    const ptrdiff_t stride = ptrdiff_t(width) * channels;
+    const size_t bandBytes = size_t(c_nPngBandRows) * size_t(stride);
+
+    std::vector<std::vector<uint8_t>> ahead(same ? 0 : c_nPngBandsAhead, std::vector<uint8_t>(bandBytes));
+    std::mutex mutex;
+    std::condition_variable changed;
+    int decoded = 0, compared = 0;
+    bool stop = false;
+    Trouble second = Trouble::None;
+    std::jthread other;
+    if (!same) {
+        other = std::jthread([&] {
+            CPngRowDecoder decoder(*pair.files[1].Png(), channels);
+            Trouble trouble = Trouble::None;
+            for (int32_t top = 0, k = 0; top < height && trouble == Trouble::None; top += c_nPngBandRows, ++k) {
+                {
+                    std::unique_lock lock(mutex);
+                    changed.wait(lock, [&] { return stop || decoded - compared < c_nPngBandsAhead; });
+                    if (stop)
+                        return;
+                }
+                trouble = decoder.Rows(std::min(c_nPngBandRows, height - top), ahead[size_t(k) % ahead.size()].data());
+                std::lock_guard lock(mutex);
+                second = trouble;
+                decoded += trouble == Trouble::None;
+                changed.notify_all();
+            }
+            const Trouble finished = trouble == Trouble::None ? decoder.Finish() : trouble;
+            std::lock_guard lock(mutex);
+            second = finished;
+            stop = stop || finished != Trouble::None;
+            changed.notify_all();
+        });
+    }
+    const auto stopOther = [&] {
+        std::lock_guard lock(mutex);
+        stop = true;
+        changed.notify_all();
+    };
+
+    CPngRowDecoder decoder(first, channels);
+    std::vector<uint8_t> band(bandBytes);
+    summary = DiffSummary();
+    for (int32_t top = 0, k = 0; top < height; top += c_nPngBandRows, ++k) {
+        const int32_t rows = std::min(c_nPngBandRows, height - top);
+        if (const Trouble trouble = decoder.Rows(rows, band.data()); trouble != Trouble::None) {
+            stopOther();
+            troubled = 0;
+            return trouble;
+        }
+        if (same)
+            continue;
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return decoded > k || second != Trouble::None; });
+        if (second != Trouble::None) {
+            troubled = 1;
+            return second;
+        }
+        lock.unlock();
+        const ImageView a{width, rows, channels, band.data(), stride};
+        const ImageView b{width, rows, channels, ahead[size_t(k) % ahead.size()].data(), stride};
+        DiffSummary found;
+        SummarizeDifferences(a, b, tolerance, top, found);
+        summary.Merge(found);
+        lock.lock();
+        ++compared;
+        changed.notify_all();
+    }
+    if (const Trouble trouble = decoder.Finish(); trouble != Trouble::None) {
+        stopOther();
+        troubled = 0;
+        return trouble;
+    }
+    if (other.joinable())
+        other.join();
+    troubled = 1;
+    return second;
+}
+
+// Both pictures whole, decoded at once, when the memory at hand takes them;
+// one only when both come from the same bytes.
+bool DecodePair(const Pair& pair, int channels, bool same, CImage images[2], PairResult& result)
+{
+    const uint64_t needed = pair.files[0].DecodeMemory(channels) * (same ? 1 : 2);
     if (needed > AvailableMemory()) {
         SetTrouble(result, Trouble::OutOfMemory, Both(pair));
         return false;
     }
     Trouble troubles[2] = {};
     {
-        std::jthread other([&] { troubles[1] = pair.files[1].Decode(channels, images[1]); });
+        std::jthread other;
+        if (!same)
+            other = std::jthread([&] { troubles[1] = pair.files[1].Decode(channels, images[1]); });
         troubles[0] = pair.files[0].Decode(channels, images[0]);
     }
     for (int i = 0; i < 2; ++i) {
@@ -215,17 +314,27 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
         return;
 
     // Alpha is compared when either image has it.
-    const int channels = pair.files[0].HasAlpha() || pair.files[1].HasAlpha() ? 4 : 3;
+    const CImageFile& fileA = pair.files[0];
+    const CImageFile& fileB = pair.files[1];
+    const int channels = fileA.HasAlpha() || fileB.HasAlpha() ? 4 : 3;
     const bool wantsPlaces = options.bList || !options.diffImage.empty();
-    if (!wantsPlaces && pair.files[0].IsBmp() && pair.files[1].IsBmp()) {
+    const bool same = fileA.SamePngData(fileB);
+    const bool streams = fileA.Png() && CPngRowDecoder::Streams(*fileA.Png()) &&
+                         (same || (fileB.Png() && CPngRowDecoder::Streams(*fileB.Png())));
+    if (!wantsPlaces && fileA.IsBmp() && fileB.IsBmp()) {
         if (const Trouble trouble = CountBmpBands(pair, options.tolerance, options.threads, result.summary);
             trouble != Trouble::None)
             return SetTrouble(result, trouble, Both(pair));
+    } else if (!wantsPlaces && streams) {
+        int troubled = 0;
+        if (const Trouble trouble = CountPngBands(pair, channels, options.tolerance, same, result.summary, troubled);
+            trouble != Trouble::None)
+            return SetTrouble(result, trouble, Printable(*pair.paths[troubled]));
     } else {
         CImage images[2];
-        if (!DecodePair(pair, channels, images, result))
+        if (!DecodePair(pair, channels, same, images, result))
             return;
-        const ImageView a = images[0].View(), b = images[1].View();
+        const ImageView a = images[0].View(), b = (same ? images[0] : images[1]).View();
         if (wantsPlaces) {
             // The difference image needs every pixel's place, as a list does.
             if (!ListDifferences(a, b, options.tolerance, Both(pair), result))

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class COutputFile;
@@ -47,6 +48,35 @@ uint64_t PngDecodeMemory(const PngFile& png, int channels);
 // 255 where the file has none). 0, or the trouble (damaged data, a palette
 // index past the palette's end, out of memory).
 Trouble DecodePng(const PngFile& png, int channels, CImage& image);
+
+// A PNG decoded a band of rows at a time, top first, into `channels` (as
+// DecodePng does), holding no more than a row of the decoder's own: for
+// pictures that need not be held whole. Interlaced pictures, and the
+// system's decoder on Windows, come only whole.
+class CPngRowDecoder
+{
+public:
+    CPngRowDecoder(const PngFile& png, int channels);
+    ~CPngRowDecoder();
+    CPngRowDecoder(const CPngRowDecoder&) = delete;
+    CPngRowDecoder& operator=(const CPngRowDecoder&) = delete;
+
+    // Whether `png` can be decoded row by row here.
+    static bool Streams(const PngFile& png);
+    // The next `count` rows, width * channels bytes each, into `out`.
+    Trouble Rows(int32_t count, uint8_t* out);
+    // After the last row: the chunks behind the image data, and the image
+    // data stream checked to its end. None only then.
+    Trouble Finish();
+    // The whole picture of an interlaced file, finished.
+    Trouble Interlaced(CImage& image);
+
+private:
+    struct State;
+    const PngFile& m_png;
+    int m_nChannels;
+    std::unique_ptr<State> m_pState;
+};
 
 // Whether every index of a row of `width` packed `depth`-bit palette
 // indices lies inside a palette of `entries` colours: a decoder may let an

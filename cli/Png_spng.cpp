@@ -211,69 +211,134 @@ uint64_t PngDecodeMemory(const PngFile& png, int channels)
     return uint64_t(channels) * pixels + decoded + (1 << 16);
 }
 
-Trouble DecodePng(const PngFile& png, int channels, CImage& image)
+// The decoder over one file, with the checks of the source's own: a trouble
+// of the source (damage in the stream) says more than the decoder's read
+// error that follows from it.
+struct CPngRowDecoder::State
 {
-    const auto source = std::make_unique<CInflatedSource>(png);
-    Ctx ctx = OpenDecoder(*source);
-    if (!ctx)
-        return Trouble::OutOfMemory;
-    // A trouble of the source's own (damage in the stream) says more than
-    // the decoder's read error that follows from it.
-    const auto failed = [&](int error) {
-        const Trouble trouble = source->Finish();
-        return trouble != Trouble::None ? trouble : TroubleOfSpng(error);
-    };
-    spng_ihdr ihdr;
-    if (const int error = spng_get_ihdr(ctx.get(), &ihdr))
-        return failed(error);
+    explicit State(const PngFile& png) : source(png) {}
 
+    Trouble Failed(int error)
+    {
+        const Trouble own = source.Finish();
+        trouble = own != Trouble::None ? own : TroubleOfSpng(error);
+        return trouble;
+    }
+
+    CInflatedSource source;
+    Ctx ctx;
+    std::unique_ptr<CPaletteColours> palette;
+    std::vector<uint8_t> row;
+    int format = SPNG_FMT_RGBA8;
+    int flags = 0;
+    Trouble trouble = Trouble::None;
+};
+
+bool CPngRowDecoder::Streams(const PngFile& png)
+{
+    return !png.bInterlaced;
+}
+
+CPngRowDecoder::CPngRowDecoder(const PngFile& png, int channels)
+    : m_png(png), m_nChannels(channels), m_pState(std::make_unique<State>(png))
+{
+    State& state = *m_pState;
+    state.ctx = OpenDecoder(state.source);
+    if (!state.ctx) {
+        state.trouble = Trouble::OutOfMemory;
+        return;
+    }
+    spng_ihdr ihdr;
+    if (const int error = spng_get_ihdr(state.ctx.get(), &ihdr)) {
+        state.Failed(error);
+        return;
+    }
     // A palette image comes as its indices, which are checked against the
     // palette; anything else as RGBA with its transparency applied.
     const bool indexed = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
-    const int fmt = indexed ? SPNG_FMT_PNG : SPNG_FMT_RGBA8;
-    const int flags = indexed ? 0 : SPNG_DECODE_TRNS;
+    state.format = indexed ? SPNG_FMT_PNG : SPNG_FMT_RGBA8;
+    state.flags = indexed ? 0 : SPNG_DECODE_TRNS;
     size_t bytes = 0;
-    if (const int error = spng_decoded_image_size(ctx.get(), fmt, &bytes))
-        return failed(error);
-    const size_t rowBytes = bytes / size_t(png.height);
-    if (!image.Allocate(png.width, png.height, channels))
-        return Trouble::OutOfMemory;
-    std::unique_ptr<CPaletteColours> palette;
-
-    if (!png.bInterlaced) {
-        std::vector<uint8_t> row(rowBytes);
-        int status = spng_decode_image(ctx.get(), nullptr, 0, fmt, flags | SPNG_DECODE_PROGRESSIVE);
-        if (indexed)
-            palette = std::make_unique<CPaletteColours>(ctx.get());
-        while (status == 0) {
-            spng_row_info info;
-            if ((status = spng_get_row_info(ctx.get(), &info)) != 0)
-                break;
-            status = spng_decode_row(ctx.get(), row.data(), row.size());
-            if ((status == 0 || status == SPNG_EOI) &&
-                !ConvertRow(row.data(), png, palette.get(), channels, image.Row(int32_t(info.row_num))))
-                return Trouble::PngDamaged;
-        }
-        if (status != SPNG_EOI)
-            return failed(status);
-    } else {
-        // Zeroed: for samples of fewer than 8 bits the decoder ORs each
-        // pass's bits into the output.
-        std::vector<uint8_t> decoded(bytes, 0);
-        if (const int error = spng_decode_image(ctx.get(), decoded.data(), bytes, fmt, flags))
-            return failed(error);
-        if (indexed)
-            palette = std::make_unique<CPaletteColours>(ctx.get());
-        for (int32_t y = 0; y < png.height; ++y) {
-            if (!ConvertRow(decoded.data() + size_t(y) * rowBytes, png, palette.get(), channels, image.Row(y)))
-                return Trouble::PngDamaged;
-        }
+    if (const int error = spng_decoded_image_size(state.ctx.get(), state.format, &bytes)) {
+        state.Failed(error);
+        return;
     }
+    state.row.resize(bytes / size_t(png.height));
+    if (Streams(png)) {
+        if (const int error = spng_decode_image(state.ctx.get(), nullptr, 0, state.format,
+                                                state.flags | SPNG_DECODE_PROGRESSIVE)) {
+            state.Failed(error);
+            return;
+        }
+        if (indexed)
+            state.palette = std::make_unique<CPaletteColours>(state.ctx.get());
+    }
+}
+
+CPngRowDecoder::~CPngRowDecoder() = default;
+
+Trouble CPngRowDecoder::Rows(int32_t count, uint8_t* out)
+{
+    State& state = *m_pState;
+    const size_t stride = size_t(m_png.width) * size_t(m_nChannels);
+    for (int32_t k = 0; k < count && state.trouble == Trouble::None; ++k) {
+        spng_row_info info;
+        if (const int error = spng_get_row_info(state.ctx.get(), &info))
+            return state.Failed(error);
+        const int status = spng_decode_row(state.ctx.get(), state.row.data(), state.row.size());
+        if (status != 0 && status != SPNG_EOI)
+            return state.Failed(status);
+        if (!ConvertRow(state.row.data(), m_png, state.palette.get(), m_nChannels, out + size_t(k) * stride))
+            state.trouble = Trouble::PngDamaged;
+    }
+    return state.trouble;
+}
+
+Trouble CPngRowDecoder::Finish()
+{
+    State& state = *m_pState;
+    if (state.trouble != Trouble::None)
+        return state.trouble;
     // The chunks after the image data: their order is checked too, and the
     // image data stream is read to its end on the way.
-    if (const int error = spng_decode_chunks(ctx.get()))
-        return failed(error);
-    return source->Finish();
+    if (const int error = spng_decode_chunks(state.ctx.get()))
+        return state.Failed(error);
+    return state.trouble = state.source.Finish();
+}
+
+Trouble CPngRowDecoder::Interlaced(CImage& image)
+{
+    State& state = *m_pState;
+    if (state.trouble != Trouble::None)
+        return state.trouble;
+    // Zeroed: for samples of fewer than 8 bits the decoder ORs each pass's
+    // bits into the output.
+    const size_t rowBytes = state.row.size();
+    std::vector<uint8_t> decoded(rowBytes * size_t(m_png.height), 0);
+    if (const int error = spng_decode_image(state.ctx.get(), decoded.data(), decoded.size(), state.format, state.flags))
+        return state.Failed(error);
+    if (state.format == SPNG_FMT_PNG)
+        state.palette = std::make_unique<CPaletteColours>(state.ctx.get());
+    for (int32_t y = 0; y < m_png.height; ++y) {
+        if (!ConvertRow(decoded.data() + size_t(y) * rowBytes, m_png, state.palette.get(), m_nChannels, image.Row(y)))
+            return state.trouble = Trouble::PngDamaged;
+    }
+    return Finish();
+}
+
+Trouble DecodePng(const PngFile& png, int channels, CImage& image)
+{
+    CPngRowDecoder decoder(png, channels);
+    if (!image.Allocate(png.width, png.height, channels))
+        return Trouble::OutOfMemory;
+    if (CPngRowDecoder::Streams(png)) {
+        for (int32_t y = 0; y < png.height; ++y) {
+            if (const Trouble trouble = decoder.Rows(1, image.Row(y)); trouble != Trouble::None)
+                return trouble;
+        }
+        return decoder.Finish();
+    }
+    return decoder.Interlaced(image);
 }
 
 bool EncodePng(COutputFile& out, int32_t width, int32_t height,

@@ -69,6 +69,35 @@ uint64_t PngDecodeMemory(const PngFile& png, int channels)
     return uint64_t(channels) * pixels + 4 * pixels + (png.colourType == 3 ? pixels : 0);
 }
 
+// The system's decoder gives whole pictures only.
+struct CPngRowDecoder::State
+{
+};
+
+bool CPngRowDecoder::Streams(const PngFile&)
+{
+    return false;
+}
+
+CPngRowDecoder::CPngRowDecoder(const PngFile& png, int channels) : m_png(png), m_nChannels(channels) {}
+
+CPngRowDecoder::~CPngRowDecoder() = default;
+
+Trouble CPngRowDecoder::Rows(int32_t, uint8_t*)
+{
+    return Trouble::PngDamaged;
+}
+
+Trouble CPngRowDecoder::Finish()
+{
+    return Trouble::PngDamaged;
+}
+
+Trouble CPngRowDecoder::Interlaced(CImage& image)
+{
+    return DecodePng(m_png, m_nChannels, image);
+}
+
 Trouble DecodePng(const PngFile& png, int channels, CImage& image)
 {
     const CComThread com;

@@ -281,16 +281,20 @@ TEST_F(DiffTool, ListsEveryPixelOfALargePairOnce)
 // difference image) keeps the files small beside the pictures.
 TEST_F(DiffTool, RefusesAPairLargerThanTheMemoryAtHand)
 {
-    const std::string bmp = Quote(m_dir.WriteBmp("a.bmp", Picture(4000, 4000)));
-    const std::string png = Quote(m_dir.Path() / "a.png");
-    ASSERT_EQ(Run({"--diff-image", png, bmp, bmp}).status, 0);
+    std::string png[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string name = "abcd" + std::to_string(i);
+        const std::string bmp = Quote(m_dir.WriteBmp(name + ".bmp", Picture(4000, 4000, i ? Changed : Gradient)));
+        png[i] = Quote(m_dir.Path() / (name + ".png"));
+        ASSERT_EQ(Run({"--diff-image", png[i], bmp, bmp}).status, 0);
+    }
     m_launcher = "ulimit -v 100000; ";
-    const Outcome refused = Run({"--list", png, png});
+    const Outcome refused = Run({"--list", png[0], png[1]});
     EXPECT_EQ(refused.status, 2);
-    const std::string name = (m_dir.Path() / "a.png").string();
-    EXPECT_NE(refused.err.find(name + ", " + name + ": メモリが不足しています"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("abcd0.png, " + m_dir.Path().string() + "/abcd1.png: メモリが不足しています"),
+              std::string::npos) << refused.err;
     m_launcher.clear();
-    EXPECT_EQ(Run({"--list", png, png}).status, 0);
+    EXPECT_EQ(Run({"--list", png[0], png[1]}).status, 1);
 }
 #endif
 

@@ -144,11 +144,14 @@ struct Outcome
 class PngFiles : public testing::Test
 {
 protected:
-    Outcome Compare(const std::filesystem::path& a, const std::filesystem::path& b, unsigned tolerance = 1)
+    // With `list` the pictures are decoded whole; without, PNG pairs that
+    // allow it are decoded and counted band by band.
+    Outcome Compare(const std::filesystem::path& a, const std::filesystem::path& b, unsigned tolerance = 1,
+                    bool list = true)
     {
         PairOptions options;
         options.tolerance = tolerance;
-        options.bList = true;
+        options.bList = list;
         PairResult result;
         ComparePair(a.string(), b.string(), options, result);
         Outcome out{TroubleCode(result.trouble), result.message, result.summary.count, {}};
@@ -240,6 +243,51 @@ TEST_F(PngFiles, ComparesAlphaAsAFourthChannel)
         EXPECT_EQ(result.listed, c.listed);
         EXPECT_EQ(result.count, int64_t(c.listed.size()));
     }
+}
+
+// Counted band by band, every row is compared once with the row of the
+// same number: differences in the first and last rows of bands and of the
+// picture, an interlaced file (decoded whole) beside one that is not, and
+// a damaged pair whose files are the same bytes.
+TEST_F(PngFiles, CountsBandByBandAsTheWholePicturesDo)
+{
+    const auto rgb = [](const PixelFn& pixel) {
+        return [=](int x, int y) {
+            const Rgb c = pixel(x, y);
+            return std::vector<uint8_t>{c.r, c.g, c.b};
+        };
+    };
+    const PixelFn marked = [](int x, int y) {
+        Rgb c = Gradient(x, y);
+        if ((x == 0 && y == 0) || (x == 6 && y == 15) || (x == 3 && y == 16) || (x == 5 && y == 39))
+            c.r = uint8_t(c.r + 50);
+        return c;
+    };
+    const auto plain = m_dir.Write("plain.png", BuildPng({7, 40, 2, 8, false, {}, {}, rgb(Gradient)}));
+    const auto changed = m_dir.Write("changed.png", BuildPng({7, 40, 2, 8, false, {}, {}, rgb(marked)}));
+    const auto interlaced = m_dir.Write("interlaced.png", BuildPng({7, 40, 2, 8, true, {}, {}, rgb(marked)}));
+    for (const auto& other : {changed, interlaced}) {
+        SCOPED_TRACE(other.filename());
+        for (const bool list : {false, true}) {
+            const Outcome result = Compare(plain, other, 1, list);
+            ASSERT_EQ(result.code, 0) << result.trouble;
+            EXPECT_EQ(result.count, 4) << list;
+        }
+        EXPECT_EQ(Compare(other, changed, 1, false).count, 0);
+    }
+
+    // Decoded once, a file the same as its twin still has every row checked.
+    auto damaged = BuildPng({7, 40, 2, 8, false, {}, {}, rgb(Gradient)});
+    damaged[damaged.size() - 17] ^= 1;  // the Adler-32
+    const auto outside = BuildPng({7, 40, 3, 8, false, Palette(), {}, [](int x, int y) {
+        return std::vector<uint8_t>{uint8_t(x == 3 && y == 30 ? 6 : 0)};
+    }});
+    for (const auto& bytes : {damaged, outside}) {
+        const auto twin = m_dir.Write("twin.png", bytes);
+        for (const bool list : {false, true})
+            EXPECT_EQ(Compare(twin, twin, 1, list).code, int(Trouble::PngDamaged)) << list;
+    }
+    EXPECT_EQ(Compare(plain, plain, 1, false).count, 0);
 }
 
 TEST_F(PngFiles, WritesAPngDifferenceImageForANameEndingInPng)
