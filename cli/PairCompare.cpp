@@ -20,6 +20,10 @@ constexpr int64_t c_nPixelsPerThread = 1 << 20;
 // second file may run ahead of the comparison.
 constexpr int32_t c_nPngBandRows = 16;
 constexpr int c_nPngBandsAhead = 4;
+// Pairs that need less than this are decoded without asking the system for
+// its memory first: a small pair that does not fit fails as out of memory
+// all the same, and a folder of small pairs asks nothing.
+constexpr uint64_t c_cbAlwaysDecoded = 16 << 20;
 
 struct Pair
 {
@@ -221,7 +225,7 @@ Trouble CountPngBands(const Pair& pair, int channels, unsigned tolerance, bool s
 bool DecodePair(const Pair& pair, int channels, bool same, CImage images[2], PairResult& result)
 {
     const uint64_t needed = pair.files[0].DecodeMemory(channels) * (same ? 1 : 2);
-    if (needed > AvailableMemory()) {
+    if (needed > c_cbAlwaysDecoded && needed > AvailableMemory()) {
         SetTrouble(result, Trouble::OutOfMemory, Both(pair));
         return false;
     }

@@ -143,7 +143,9 @@ uint64_t AvailableMemory()
 {
     MEMORYSTATUSEX memory = {};
     memory.dwLength = sizeof memory;
-    if (!::GlobalMemoryStatusEx(&memory))
+    // Under Wine, calls from two threads at once now and then report no
+    // memory at all: that says nothing, and nothing is refused for it.
+    if (!::GlobalMemoryStatusEx(&memory) || memory.ullAvailPhys == 0 || memory.ullAvailVirtual == 0)
         return UINT64_MAX;
     return std::min<uint64_t>(memory.ullAvailPhys, memory.ullAvailVirtual);
 }

@@ -362,7 +362,8 @@ TEST_F(DiffTool, ComparesFoldersPairByPairInPathOrder)
     for (const char* name : {"c.bmp", "d.bmp", "f.bmp"})
         std::filesystem::remove(actual / name);
     const auto images = m_dir.Path() / "images";
-    EXPECT_EQ(Run({"--diff-image", Quote(images), Quote(expected), Quote(actual)}).status, 1);
+    const Outcome imaged = Run({"--diff-image", Quote(images), Quote(expected), Quote(actual)});
+    EXPECT_EQ(imaged.status, 1) << imaged.out << imaged.err;
     EXPECT_TRUE(std::filesystem::exists(images / u8"sub フォルダ" / "b.bmp"));
     EXPECT_FALSE(std::filesystem::exists(images / "a same.bmp"));
 }
