@@ -101,6 +101,14 @@ void GuardMappedInputs();
 // within a container's limit and the process's own address-space limit.
 uint64_t AvailableMemory();
 
+#ifndef _WIN32
+// The tightest room (limit less usage) of the memory control groups that
+// `groupsText` lists (as /proc/self/cgroup does: version 2's "0::PATH" and
+// version 1's memory controller), at every level of their paths under
+// `mountRoot`; UINT64_MAX where none sets a limit.
+uint64_t ControlGroupRoom(const std::string& groupsText, const std::string& mountRoot);
+#endif
+
 bool IsTerminal(FILE* stream);
 
 // One line of text for the user on standard error, shown correctly on a

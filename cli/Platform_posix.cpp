@@ -323,12 +323,12 @@ uint64_t Room(const std::string& limitFile, const std::string& usageFile)
     return used == UINT64_MAX ? limit : used < limit ? limit - used : 0;
 }
 
-// The tightest memory limit of this process's control groups (version 2,
-// or version 1's memory controller), wherever it sits on their path.
-uint64_t ControlGroupRoom()
+} // namespace
+
+uint64_t ControlGroupRoom(const std::string& groupsText, const std::string& mountRoot)
 {
     uint64_t room = UINT64_MAX;
-    std::ifstream groups("/proc/self/cgroup");
+    std::istringstream groups(groupsText);
     for (std::string line; std::getline(groups, line);) {
         std::string root, limit, usage;
         const size_t colon = line.find(':'), second = line.find(':', colon + 1);
@@ -337,9 +337,9 @@ uint64_t ControlGroupRoom()
         const std::string controllers = line.substr(colon + 1, second - colon - 1);
         std::string path = line.substr(second + 1);
         if (controllers.empty())
-            root = "/sys/fs/cgroup", limit = "/memory.max", usage = "/memory.current";
+            root = mountRoot, limit = "/memory.max", usage = "/memory.current";
         else if (("," + controllers + ",").find(",memory,") != std::string::npos)
-            root = "/sys/fs/cgroup/memory", limit = "/memory.limit_in_bytes", usage = "/memory.usage_in_bytes";
+            root = mountRoot + "/memory", limit = "/memory.limit_in_bytes", usage = "/memory.usage_in_bytes";
         else
             continue;
         // Every level counts; inside a namespace the group is the mount's root.
@@ -352,6 +352,8 @@ uint64_t ControlGroupRoom()
     }
     return room;
 }
+
+namespace {
 
 uint64_t MachineRoom()
 {
@@ -380,7 +382,10 @@ uint64_t AddressSpaceRoom()
 
 uint64_t AvailableMemory()
 {
-    return std::min({MachineRoom(), ControlGroupRoom(), AddressSpaceRoom()});
+    std::ifstream groups("/proc/self/cgroup");
+    std::stringstream text;
+    text << groups.rdbuf();
+    return std::min({MachineRoom(), ControlGroupRoom(text.str(), "/sys/fs/cgroup"), AddressSpaceRoom()});
 }
 
 bool IsTerminal(FILE* stream)

@@ -570,6 +570,43 @@ TEST(ImageFile, AFileChangedWhileReadIsAReadFailure)
     }
 }
 
+// A container's memory limit is found at any level of its group's path,
+// under either version of control groups, and inside a namespace at the
+// mount's root; the tightest room wins.
+TEST(AvailableMemory, FindsTheTightestControlGroupLimit)
+{
+    TempDir dir;
+    const auto put = [&](const std::string& name, const std::string& text) {
+        std::filesystem::create_directories((dir.Path() / name).parent_path());
+        std::ofstream(dir.Path() / name) << text << "\n";
+    };
+    put("a/b/memory.max", "max");
+    put("a/b/memory.current", "100");
+    put("a/memory.max", "1000000");
+    put("a/memory.current", "400000");
+    put("memory/x/memory.limit_in_bytes", "5000");
+    put("memory/x/memory.usage_in_bytes", "1000");
+    put("memory/memory.limit_in_bytes", "9223372036854771712");
+    put("memory/memory.usage_in_bytes", "7");
+    put("full/memory.max", "300");
+    put("full/memory.current", "500");
+    const std::string root = dir.Path().string();
+    struct Case { const char* groups; uint64_t room; };
+    const Case cases[] = {
+        {"0::/a/b\n", 600000},
+        {"4:memory:/x\n0::/a/b\n", 4000},
+        {"4:cpu,memory:/x\n", 4000},
+        {"4:cpu:/x\n", UINT64_MAX},
+        {"0::/nowhere\n", UINT64_MAX},
+        {"0::/full\n", 0},
+        {"", UINT64_MAX},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.groups);
+        EXPECT_EQ(ControlGroupRoom(c.groups, root), c.room);
+    }
+}
+
 // Stopped while it writes, the comparer leaves no unfinished file behind.
 TEST_F(DiffTool, RemovesItsUnfinishedOutputWhenInterrupted)
 {
