@@ -41,14 +41,18 @@ std::string SizeText(const CImageFile& image)
     return std::to_string(image.Width()) + "x" + std::to_string(image.Height());
 }
 
-// Opens both files at once (a PNG is read and checked whole) and checks
-// that they can be compared with each other.
-bool OpenPair(Pair& pair, PairResult& result)
+// Runs `step(i)` for both files at once, the second on a thread of its own
+// (for the first only, with `firstOnly`); false, with the trouble of the
+// first file that has one in `result`, when a step failed.
+template <typename Step>
+bool OnBoth(const Pair& pair, PairResult& result, Step&& step, bool firstOnly = false)
 {
     Trouble troubles[2] = {};
     {
-        std::jthread other([&] { troubles[1] = pair.files[1].Open(*pair.paths[1]); });
-        troubles[0] = pair.files[0].Open(*pair.paths[0]);
+        std::jthread other;
+        if (!firstOnly)
+            other = std::jthread([&] { troubles[1] = step(1); });
+        troubles[0] = step(0);
     }
     for (int i = 0; i < 2; ++i) {
         if (troubles[i] != Trouble::None) {
@@ -56,6 +60,15 @@ bool OpenPair(Pair& pair, PairResult& result)
             return false;
         }
     }
+    return true;
+}
+
+// Opens both files at once (a PNG is read and checked whole) and checks
+// that they can be compared with each other.
+bool OpenPair(Pair& pair, PairResult& result)
+{
+    if (!OnBoth(pair, result, [&](int i) { return pair.files[i].Open(*pair.paths[i]); }))
+        return false;
     const CImageFile& a = pair.files[0];
     const CImageFile& b = pair.files[1];
     if (a.Width() != b.Width() || a.Height() != b.Height()) {
@@ -229,20 +242,7 @@ bool DecodePair(const Pair& pair, int channels, bool same, CImage images[2], Pai
         SetTrouble(result, Trouble::OutOfMemory, Both(pair));
         return false;
     }
-    Trouble troubles[2] = {};
-    {
-        std::jthread other;
-        if (!same)
-            other = std::jthread([&] { troubles[1] = pair.files[1].Decode(channels, images[1]); });
-        troubles[0] = pair.files[0].Decode(channels, images[0]);
-    }
-    for (int i = 0; i < 2; ++i) {
-        if (troubles[i] != Trouble::None) {
-            SetTrouble(result, troubles[i], Printable(*pair.paths[i]));
-            return false;
-        }
-    }
-    return true;
+    return OnBoth(pair, result, [&](int i) { return pair.files[i].Decode(channels, images[i]); }, same);
 }
 
 // The list of differing pixels, and their count and bounding box from it.

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -61,12 +62,14 @@ uint32_t Crc32(const uint8_t* data, size_t size)
 }
 
 CImageDataStream::CImageDataStream(const PngFile& png)
-    : m_bytes(png.pixelChunks), m_pStream(new (std::nothrow) z_stream_s()), m_nAt(0), m_nFirst(0), m_nEnd(0)
+    : m_bytes(png.pixelChunks), m_nAt(0), m_nFirst(0), m_nEnd(0)
 {
-    if (m_pStream && inflateInit(m_pStream) != Z_OK) {
-        delete m_pStream;
-        m_pStream = nullptr;
+    auto* stream = new (std::nothrow) z_stream_s();
+    if (stream && inflateInit(stream) != Z_OK) {
+        delete stream;
+        stream = nullptr;
     }
+    m_pStream.reset(stream);
     // The image data chunks follow each other; anything else among them
     // makes the file damaged.
     bool seen = false;
@@ -83,13 +86,13 @@ CImageDataStream::CImageDataStream(const PngFile& png)
     m_nAt = m_nFirst;
 }
 
-CImageDataStream::~CImageDataStream()
+void CImageDataStream::StreamEnd::operator()(z_stream_s* stream) const
 {
-    if (m_pStream) {
-        inflateEnd(m_pStream);
-        delete m_pStream;
-    }
+    inflateEnd(stream);
+    delete stream;
 }
+
+CImageDataStream::~CImageDataStream() = default;
 
 bool CImageDataStream::NextChunk()
 {
@@ -186,9 +189,7 @@ bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned 
     if (entries >= (1u << depth))
         return true;
     for (int32_t x = 0; x < width; ++x) {
-        const unsigned bit = unsigned(x) * unsigned(depth);
-        const unsigned index = (row[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
-        if (index >= entries)
+        if (PaletteIndex(row, x, depth) >= entries)
             return false;
     }
     return true;

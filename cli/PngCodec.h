@@ -78,6 +78,13 @@ private:
     std::unique_ptr<State> m_pState;
 };
 
+// Index x of a row of packed `depth`-bit palette indices (1, 2, 4 or 8).
+inline unsigned PaletteIndex(const uint8_t* row, int32_t x, int depth)
+{
+    const unsigned bit = unsigned(x) * unsigned(depth);
+    return (row[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
+}
+
 // Whether every index of a row of `width` packed `depth`-bit palette
 // indices lies inside a palette of `entries` colours: a decoder may let an
 // index past the end through.
@@ -110,8 +117,14 @@ public:
 private:
     bool NextChunk();
 
+    // Ends the inflate and frees the stream.
+    struct StreamEnd
+    {
+        void operator()(z_stream_s* stream) const;
+    };
+
     const std::vector<uint8_t>& m_bytes;
-    z_stream_s* m_pStream;
+    std::unique_ptr<z_stream_s, StreamEnd> m_pStream;  // null when it could not start
     size_t m_nAt;      // the next chunk to feed
     size_t m_nFirst;
     size_t m_nEnd;

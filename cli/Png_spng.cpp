@@ -184,13 +184,8 @@ bool ConvertRow(const uint8_t* source, const PngFile& png, const CPaletteColours
 {
     if (palette && !PaletteIndicesValid(source, png.width, png.depth, palette->Entries()))
         return false;
-    const int depth = png.depth;
     for (int32_t x = 0; x < png.width; ++x, target += channels) {
-        const uint8_t* rgba = source + 4 * size_t(x);
-        if (palette) {
-            const unsigned bit = unsigned(x) * unsigned(depth);
-            rgba = (*palette)[(source[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1)];
-        }
+        const uint8_t* rgba = palette ? (*palette)[PaletteIndex(source, x, png.depth)] : source + 4 * size_t(x);
         target[0] = rgba[2];
         target[1] = rgba[1];
         target[2] = rgba[0];
