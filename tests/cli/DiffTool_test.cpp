@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -74,26 +76,56 @@ Rgb Changed(int x, int y)
     return c;
 }
 
+#ifdef _WIN32
+// Runs `command` with its standard output and error in the two files, and
+// returns its exit code, or -1 when it could not be started.
+int RunDirectly(const std::string& command, const std::filesystem::path& out, const std::filesystem::path& err)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const auto create = [&](const std::filesystem::path& path) {
+        return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    const HANDLE outFile = create(out);
+    const HANDLE errFile = create(err);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = outFile;
+    startup.hStdError = errFile;
+    std::wstring line = std::filesystem::path(command).wstring();
+    PROCESS_INFORMATION process{};
+    DWORD code = DWORD(-1);
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(outFile);
+    CloseHandle(errFile);
+    return int(code);
+}
+#endif
+
 class DiffTool : public testing::Test
 {
 protected:
     // Runs the tool with its output in files; `stdoutPath` may name another.
-    Outcome Run(const std::vector<std::string>& args, std::string stdoutPath = "")
+    Outcome Run(const std::vector<std::string>& args, [[maybe_unused]] std::string stdoutPath = "")
     {
         const auto out = m_dir.Path() / "stdout.txt";
         const auto err = m_dir.Path() / "stderr.txt";
         std::string command = m_launcher + Tool();
         for (const auto& arg : args)
             command += " " + arg;
-        command += " > " + (stdoutPath.empty() ? Quote(out) : stdoutPath) + " 2> " + Quote(err);
 #ifdef _WIN32
-        // cmd.exe drops the outermost quotes of a command that starts with one.
-        // Under Wine the shell itself now and then fails to start (-1): that
-        // says nothing of the tool, so it is started again.
-        int status = std::system(("\"" + command + "\"").c_str());
-        for (int attempt = 0; status == -1 && attempt < 3; ++attempt)
-            status = std::system(("\"" + command + "\"").c_str());
+        // Started directly rather than through cmd.exe, which under Wine now
+        // and then fails to start at all.
+        const int status = RunDirectly(command, out, err);
 #else
+        command += " > " + (stdoutPath.empty() ? Quote(out) : stdoutPath) + " 2> " + Quote(err);
         const int raw = std::system(command.c_str());
         const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
@@ -162,8 +194,10 @@ TEST_F(DiffTool, ReadsTopDownFilesBandByBand)
     };
     const std::string bottomUp = Quote(m_dir.WriteBmp("bottom-up.bmp", Picture(3000, 70)));
     const std::string topDown = Quote(m_dir.WriteBmp("top-down.bmp", Picture(3000, -70, marked)));
-    EXPECT_EQ(Run({bottomUp, topDown}).out, "3\n");
-    EXPECT_EQ(Run({"--list", topDown, bottomUp}).out, "x=7, y=3\nx=2999, y=40\nx=0, y=69\n");
+    const Outcome count = Run({bottomUp, topDown});
+    EXPECT_EQ(count.out, "3\n") << "status " << count.status << ": " << count.err;
+    const Outcome list = Run({"--list", topDown, bottomUp});
+    EXPECT_EQ(list.out, "x=7, y=3\nx=2999, y=40\nx=0, y=69\n") << "status " << list.status << ": " << list.err;
 }
 
 TEST_F(DiffTool, WritesADifferenceImage)
