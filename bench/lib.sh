@@ -1,10 +1,25 @@
 # Shared by the end-to-end benchmarks: the programs they time, odiff from the
 # npm registry, and a median of wall times.
 
+source scripts/lib.sh
 data=build/bench-data
 tools=build/bench-tools
 
+# pixelmatch, exactly the version the comparer's counts are checked against,
+# with the PNG reader its driver uses.
+npm_tools() {
+  need_packages "${bench_packages[@]}"
+  command -v npm >/dev/null || need_packages npm
+  if [[ ! -f $tools/node_modules/pixelmatch/package.json ]] ||
+     ! grep -q '"version": "7.2.0"' "$tools/node_modules/pixelmatch/package.json"; then
+    mkdir -p "$tools"
+    (cd "$tools" && npm install --silent --no-audit --no-fund pixelmatch@7.2.0 pngjs@7 >/dev/null)
+  fi
+  cp bench/pixelmatch-count.mjs "$tools/"
+}
+
 build_tools() {
+  npm_tools
   cmake --preset native >/dev/null
   cmake --build --preset native -j "$(nproc)" --target tobrel-diff make_pair read_floor png_decode_floor >/dev/null
   if ! ls "$tools"/node_modules/@odiff/*/odiff >/dev/null 2>&1 && [[ ! -d $tools/node_modules/odiff-bin ]]; then

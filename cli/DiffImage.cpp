@@ -5,6 +5,7 @@
 #include "PngCodec.h"
 
 #include <cctype>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -17,6 +18,21 @@ bool WantsPng(const std::string& path)
     for (char& c : end)
         c = char(std::tolower(static_cast<unsigned char>(c)));
     return end == ".png";
+}
+
+// What the marks are painted in, blue, green, red.
+constexpr unsigned char c_red[3] = {0, 0, 255};
+constexpr unsigned char c_yellow[3] = {0, 255, 255};
+constexpr unsigned char c_grey[3] = {128, 128, 128};
+
+void Dim(const ImageView& first, int32_t y, unsigned char* bgr)
+{
+    const uint8_t* source = first.Row(y);
+    for (int32_t x = 0; x < first.width; ++x, source += first.channels, bgr += 3) {
+        bgr[0] = uint8_t(source[0] / 3 + 24);
+        bgr[1] = uint8_t(source[1] / 3 + 24);
+        bgr[2] = uint8_t(source[2] / 3 + 24);
+    }
 }
 
 // The rows of the difference image, asked for in either order: the list is
@@ -32,19 +48,9 @@ public:
 
     void Row(int32_t y, unsigned char* bgr)
     {
-        const uint8_t* source = m_first.Row(y);
-        for (int32_t x = 0; x < m_first.width; ++x, source += m_first.channels, bgr += 3) {
-            bgr[0] = uint8_t(source[0] / 3 + 24);
-            bgr[1] = uint8_t(source[1] / 3 + 24);
-            bgr[2] = uint8_t(source[2] / 3 + 24);
-        }
-        bgr -= 3 * size_t(m_first.width);
-        for (; m_nNext >= 0 && m_nNext < m_list.Size() && m_list[m_nNext].y == y; m_nNext += m_nStep) {
-            unsigned char* p = bgr + 3 * size_t(m_list[m_nNext].x);
-            p[0] = 0;
-            p[1] = 0;
-            p[2] = 255;
-        }
+        Dim(m_first, y, bgr);
+        for (; m_nNext >= 0 && m_nNext < m_list.Size() && m_list[m_nNext].y == y; m_nNext += m_nStep)
+            std::memcpy(bgr + 3 * size_t(m_list[m_nNext].x), c_red, 3);
     }
 
 private:
@@ -53,6 +59,79 @@ private:
     int m_nNext;
     int m_nStep;
 };
+
+// The rows of a judged pair's image, each judged again when it is asked for.
+class CJudgedRows
+{
+public:
+    CJudgedRows(const ImageView& first, const CPixelJudge& judge, bool mask, int channels)
+        : m_first(first), m_judge(judge), m_bMask(mask), m_nChannels(channels)
+    {
+    }
+
+    void Row(int32_t y, unsigned char* pixels)
+    {
+        const size_t width = size_t(m_first.width);
+        if (!m_bMask)
+            Dim(m_first, y, pixels);
+        else
+            std::memset(pixels, 0, width * size_t(m_nChannels));
+        const auto paint = [&](int32_t x, const unsigned char* colour) {
+            unsigned char* p = pixels + size_t(x) * size_t(m_nChannels);
+            std::memcpy(p, colour, 3);
+            if (m_nChannels == 4)
+                p[3] = 255;
+        };
+        m_judge.IgnoredSpans(y, m_spans);
+        for (const auto& [left, right] : m_spans) {
+            for (int32_t x = left; x <= right; ++x)
+                paint(x, c_grey);
+        }
+        m_counted.clear();
+        m_antialiased.clear();
+        m_judge.JudgeRow(y, m_counted, m_antialiased);
+        for (const int32_t x : m_antialiased)
+            paint(x, c_yellow);
+        for (const int32_t x : m_counted)
+            paint(x, c_red);
+    }
+
+private:
+    const ImageView& m_first;
+    const CPixelJudge& m_judge;
+    bool m_bMask;
+    int m_nChannels;
+    std::vector<std::pair<int32_t, int32_t>> m_spans;
+    std::vector<int32_t> m_counted;
+    std::vector<int32_t> m_antialiased;
+};
+
+// Writes a width x height image whose rows `row(y, pixels)` paints, in blue,
+// green, red (and alpha for a PNG of four channels) order.
+template <typename Painter>
+Trouble WriteImage(const std::string& path, int32_t width, int32_t height, int channels, Painter&& row)
+{
+    const bool png = WantsPng(path);
+    unsigned char header[c_cbHeaders];
+    const ImageBuffer out3{width, height, BmpStride(width), nullptr};
+    if (!png && !EncodeBmpHeaders(out3, header))
+        return Trouble::ImageTooLarge;
+    COutputFile out;
+    if (!out.Open(path.c_str()) || (!png && !out.Write(header, sizeof header)))
+        return Trouble::DiffImageNotWritten;
+
+    bool written = true;
+    if (png) {
+        written = EncodePng(out, width, height, channels, row);
+    } else {
+        std::vector<unsigned char> pixels(size_t(out3.stride), 0);
+        for (int32_t y = height - 1; y >= 0 && written; --y) {
+            row(y, pixels.data());
+            written = out.Write(pixels.data(), pixels.size());
+        }
+    }
+    return written && out.Commit() ? Trouble::None : Trouble::DiffImageNotWritten;
+}
 
 } // namespace
 
@@ -64,25 +143,14 @@ bool CanWriteDiffImage(const std::string& path, int32_t width, int32_t height)
 
 Trouble WriteDiffImage(const std::string& path, const ImageView& first, const DiffList& list)
 {
-    const bool png = WantsPng(path);
-    unsigned char header[c_cbHeaders];
-    const ImageBuffer out3{first.width, first.height, BmpStride(first.width), nullptr};
-    if (!png && !EncodeBmpHeaders(out3, header))
-        return Trouble::ImageTooLarge;
-    COutputFile out;
-    if (!out.Open(path.c_str()) || (!png && !out.Write(header, sizeof header)))
-        return Trouble::DiffImageNotWritten;
+    CDiffRows rows(first, list, WantsPng(path));
+    return WriteImage(path, first.width, first.height, 3, [&](int32_t y, unsigned char* bgr) { rows.Row(y, bgr); });
+}
 
-    CDiffRows rows(first, list, png);
-    bool written = true;
-    if (png) {
-        written = EncodePng(out, first.width, first.height, [&](int32_t y, unsigned char* bgr) { rows.Row(y, bgr); });
-    } else {
-        std::vector<unsigned char> row(size_t(out3.stride), 0);
-        for (int32_t y = first.height - 1; y >= 0 && written; --y) {
-            rows.Row(y, row.data());
-            written = out.Write(row.data(), row.size());
-        }
-    }
-    return written && out.Commit() ? Trouble::None : Trouble::DiffImageNotWritten;
+Trouble WriteDiffImage(const std::string& path, const ImageView& first, const CPixelJudge& judge, bool mask)
+{
+    const int channels = mask && WantsPng(path) ? 4 : 3;
+    CJudgedRows rows(first, judge, mask, channels);
+    return WriteImage(path, first.width, first.height, channels,
+                      [&](int32_t y, unsigned char* pixels) { rows.Row(y, pixels); });
 }

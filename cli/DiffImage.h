@@ -2,6 +2,7 @@
 
 #include "DiffList.h"
 #include "Image.h"
+#include "PixelJudge.h"
 #include "Trouble.h"
 
 #include <string>
@@ -16,3 +17,9 @@ bool CanWriteDiffImage(const std::string& path, int32_t width, int32_t height);
 // DiffImageNotWritten when the file could not be written (nothing is left
 // in place of a regular file then).
 Trouble WriteDiffImage(const std::string& path, const ImageView& first, const DiffList& list);
+
+// The same for a pair judged by a rule, the rows judged again as they are
+// written: counted pixels red, anti-aliased ones yellow, ignored areas grey.
+// A mask has the marks alone, over black in a BMP and over transparent
+// pixels in a PNG (8-bit RGBA then).
+Trouble WriteDiffImage(const std::string& path, const ImageView& first, const CPixelJudge& judge, bool mask);

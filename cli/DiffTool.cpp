@@ -7,6 +7,10 @@
 #include "Report.h"
 #include "Version.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +19,8 @@
 #include <thread>
 
 namespace {
+
+using uchar = unsigned char;
 
 constexpr int c_nExitEqual = 0;
 constexpr int c_nExitDifferent = 1;
@@ -80,14 +86,45 @@ int UsageError(const std::string& what)
     return c_nExitTrouble;
 }
 
-bool ParseTolerance(const char* text, unsigned& tolerance)
+// A whole number from `low` to `high`, the whole text of it.
+bool ParseWhole(const char* text, long long low, long long high, long long& value)
 {
     char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (!*text || *end || value < 1 || value > 255)
-        return false;
-    tolerance = unsigned(value);
-    return true;
+    errno = 0;
+    value = std::strtoll(text, &end, 10);
+    return *text && !*end && errno == 0 && value >= low && value <= high && std::isdigit(uchar(text[0]));
+}
+
+// A decimal number from 0 to 1, the whole text of it.
+bool ParseFraction(const char* text, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return *text && !*end && (std::isdigit(uchar(text[0])) || text[0] == '.') && value >= 0 && value <= 1;
+}
+
+// Rectangles "x1:y1-x2:y2", corners included, apart by commas.
+bool ParseAreas(const char* text, std::vector<PixelRect>& areas, std::string& bad)
+{
+    std::string list = text;
+    for (size_t start = 0;;) {
+        const size_t comma = list.find(',', start);
+        const std::string area = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        long long v[4];
+        char tail;
+        int used = 0;
+        // %lld takes signs and spaces; the digits-only check keeps them out.
+        const bool digits = !area.empty() && area.find_first_not_of("0123456789:-") == std::string::npos;
+        if (!digits || std::sscanf(area.c_str(), "%lld:%lld-%lld:%lld%n%c", &v[0], &v[1], &v[2], &v[3], &used, &tail) != 4 ||
+            size_t(used) != area.size() || v[0] > v[2] || v[1] > v[3] || v[2] > INT32_MAX || v[3] > INT32_MAX) {
+            bad = area;
+            return false;
+        }
+        areas.push_back({int32_t(v[0]), int32_t(v[1]), int32_t(v[2]), int32_t(v[3])});
+        if (comma == std::string::npos)
+            return true;
+        start = comma + 1;
+    }
 }
 
 // The value of `--name VALUE` or `--name=VALUE`, or null when it is missing.
@@ -109,6 +146,8 @@ int ParseArguments(int argc, char** argv, Options& options)
 {
     int files = 0;
     bool bOptions = true;
+    bool bTolerance = false;
+    PixelRule& rule = options.pair.rule;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (bOptions && arg == "--") {
@@ -126,8 +165,44 @@ int ParseArguments(int argc, char** argv, Options& options)
             options.bJson = true;
         } else if (bOptions && IsOption(arg, "--tolerance")) {
             const char* value = OptionValue(argc, argv, i, "--tolerance");
-            if (!value || !ParseTolerance(value, options.pair.tolerance))
+            long long tolerance;
+            if (!value || !ParseWhole(value, 1, 255, tolerance))
                 return UsageError("--tolerance takes a whole number from 1 to 255");
+            rule.tolerance = unsigned(tolerance);
+            bTolerance = true;
+        } else if (bOptions && IsOption(arg, "--threshold")) {
+            const char* value = OptionValue(argc, argv, i, "--threshold");
+            if (!value || !ParseFraction(value, rule.threshold))
+                return UsageError("--threshold takes a decimal number from 0 to 1");
+        } else if (bOptions && arg == "--antialiasing") {
+            rule.bAntialiasing = true;
+        } else if (bOptions && IsOption(arg, "--ignore")) {
+            const char* value = OptionValue(argc, argv, i, "--ignore");
+            std::string bad;
+            if (!value)
+                return UsageError("--ignore takes areas x1:y1-x2:y2 apart by commas");
+            if (!ParseAreas(value, rule.ignored, bad))
+                return UsageError("--ignore: " + Printable(bad) + " is not an area x1:y1-x2:y2 (x1 <= x2, y1 <= y2)");
+        } else if (bOptions && arg == "--regions") {
+            options.pair.bRegions = true;
+        } else if (bOptions && IsOption(arg, "--max-regions")) {
+            const char* value = OptionValue(argc, argv, i, "--max-regions");
+            long long kept;
+            if (!value || !ParseWhole(value, 0, 1000000, kept))
+                return UsageError("--max-regions takes a whole number from 0 to 1000000");
+            options.pair.maxRegions = size_t(kept);
+        } else if (bOptions && IsOption(arg, "--max-diff-pixels")) {
+            const char* value = OptionValue(argc, argv, i, "--max-diff-pixels");
+            long long limit;
+            if (!value || !ParseWhole(value, 0, INT64_MAX, limit))
+                return UsageError("--max-diff-pixels takes a whole number, 0 or more");
+            options.pair.maxDiffPixels = limit;
+        } else if (bOptions && IsOption(arg, "--max-diff-ratio")) {
+            const char* value = OptionValue(argc, argv, i, "--max-diff-ratio");
+            if (!value || !ParseFraction(value, options.pair.maxDiffRatio))
+                return UsageError("--max-diff-ratio takes a decimal number from 0 to 1");
+        } else if (bOptions && arg == "--diff-mask") {
+            options.pair.bDiffMask = true;
         } else if (bOptions && IsOption(arg, "--diff-image")) {
             const char* value = OptionValue(argc, argv, i, "--diff-image");
             if (!value || !*value || std::string(value) == "-")
@@ -145,6 +220,12 @@ int ParseArguments(int argc, char** argv, Options& options)
     }
     if (files != 2)
         return UsageError("give exactly two files or two folders");
+    if (bTolerance && rule.Perceptual())
+        return UsageError("--tolerance and --threshold are two rules: give one");
+    if (options.pair.bDiffMask && options.pair.diffImage.empty())
+        return UsageError("--diff-mask needs --diff-image");
+    // The JSON always has the regions.
+    options.pair.bRegions = options.pair.bRegions || options.bJson;
     return -1;
 }
 
@@ -185,7 +266,7 @@ int Run(int argc, char** argv)
         return status;
 
     COut out;
-    CReport report(out, options.bJson, options.pair.bList, options.pair.tolerance);
+    CReport report(out, options.bJson, options.pair);
     const std::string first = options.paths[0], second = options.paths[1];
     const bool folders = IsFolder(first);
     if (folders != IsFolder(second)) {

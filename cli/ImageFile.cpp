@@ -48,6 +48,12 @@ int32_t CImageFile::RowsPerBand(size_t bytes) const
     return int32_t(std::clamp<size_t>(bytes / size_t(m_layout.stride), 1, size_t(m_nHeight)));
 }
 
+bool CImageFile::MappedPicture(ImageView& picture) const
+{
+    std::vector<uint8_t> unused;
+    return !m_bPng && m_pMapped && ReadRows(0, m_nHeight, unused, picture) == Trouble::None;
+}
+
 uint64_t CImageFile::DecodeMemory(int channels) const
 {
     if (m_bPng)

@@ -44,6 +44,9 @@ public:
     // A BMP's picture rows firstRow to endRow - 1 as three channels, seen
     // through `rows`: in the file's mapping, or read into `buffer`.
     Trouble ReadRows(int32_t firstRow, int32_t endRow, std::vector<uint8_t>& buffer, ImageView& rows) const;
+    // A BMP's whole picture in the file's mapping; false when it is not
+    // mapped.
+    bool MappedPicture(ImageView& picture) const;
     // How many rows of this BMP make a band of about `bytes`.
     int32_t RowsPerBand(size_t bytes) const;
 

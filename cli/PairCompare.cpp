@@ -2,6 +2,7 @@
 
 #include "DiffImage.h"
 #include "ImageFile.h"
+#include "OrderedPool.h"
 #include "Platform.h"
 #include "Printable.h"
 
@@ -24,6 +25,8 @@ constexpr int c_nPngBandsAhead = 4;
 // its memory first: a small pair that does not fit fails as out of memory
 // all the same, and a folder of small pairs asks nothing.
 constexpr uint64_t c_cbAlwaysDecoded = 16 << 20;
+// Pairs judged by a rule: rows a band, each band judged on one thread.
+constexpr int32_t c_nJudgedBandRows = 32;
 
 struct Pair
 {
@@ -268,6 +271,81 @@ bool ListDifferences(const ImageView& a, const ImageView& b, unsigned tolerance,
     return true;
 }
 
+// What the rule found in a band of rows.
+struct JudgedBand
+{
+    std::vector<int32_t> counted;   // the x of each counted pixel, row after row
+    std::vector<size_t> rowEnds;    // where each row's pixels end in `counted`
+    int64_t antialiased = 0;
+    bool bOutOfMemory = false;
+};
+
+// Judges every pixel of the pair by the rule, bands of rows side by side on
+// the threads, and takes the bands in order for the count, the regions and
+// the list: memory holds a few bands, never a picture's worth of marks.
+bool JudgePair(const CPixelJudge& judge, int32_t width, int32_t height, const PairOptions& options,
+               const std::string& where, PairResult& result)
+{
+    const size_t bands = size_t((height + c_nJudgedBandRows - 1) / c_nJudgedBandRows);
+    const int64_t pixels = int64_t(width) * height;
+    const size_t threads = size_t(std::clamp<int64_t>(pixels / c_nPixelsPerThread, 1, std::max(options.threads, 1)));
+    std::vector<std::unique_ptr<JudgedBand>> found(bands);
+    for (auto& band : found)
+        band = std::make_unique<JudgedBand>();
+
+    CRegionFinder regions(options.maxRegions);
+    DiffSummary& s = result.summary;
+    bool troubled = false;
+    const auto judgeBand = [&](size_t k) {
+        std::unique_ptr<JudgedBand> band = std::move(found[k]);
+        const int32_t top = int32_t(k) * c_nJudgedBandRows;
+        const int32_t end = std::min(height, top + c_nJudgedBandRows);
+        try {
+            std::vector<int32_t> antialiased;
+            for (int32_t y = top; y < end; ++y) {
+                judge.JudgeRow(y, band->counted, antialiased);
+                band->rowEnds.push_back(band->counted.size());
+            }
+            band->antialiased = int64_t(antialiased.size());
+        } catch (const std::bad_alloc&) {
+            band->bOutOfMemory = true;
+        }
+        return band;
+    };
+    const auto takeBand = [&](size_t k, const JudgedBand& band) {
+        troubled = troubled || band.bOutOfMemory;
+        if (troubled)
+            return;
+        result.antialiased += band.antialiased;
+        size_t from = 0;
+        for (size_t r = 0; r < band.rowEnds.size(); from = band.rowEnds[r++]) {
+            const size_t n = band.rowEnds[r] - from;
+            if (n == 0)
+                continue;
+            const int32_t y = int32_t(k) * c_nJudgedBandRows + int32_t(r);
+            const int32_t* xs = band.counted.data() + from;
+            s.left = s.count == 0 || xs[0] < s.left ? xs[0] : s.left;
+            s.right = std::max(s.right, xs[n - 1]);
+            s.top = s.count == 0 ? y : s.top;
+            s.bottom = y;
+            s.count += int64_t(n);
+            if (options.bRegions)
+                regions.AddRow(y, xs, n);
+            for (size_t i = 0; options.bList && i < n && !troubled; ++i)
+                troubled = !result.list.Append({uint16_t(xs[i]), uint16_t(y)});
+        }
+    };
+    RunInOrder<JudgedBand>(bands, threads, 2 * threads + 2, judgeBand, takeBand);
+    if (troubled) {
+        SetTrouble(result, Trouble::OutOfMemory, where);
+        return false;
+    }
+    regions.Finish();
+    result.regions = regions.Largest();
+    result.regionsLeftOut = regions.LeftOut();
+    return true;
+}
+
 // A file changed while it was read gives no result, whatever was read.
 bool CheckUnchanged(const Pair& pair, PairResult& result)
 {
@@ -280,7 +358,8 @@ bool CheckUnchanged(const Pair& pair, PairResult& result)
     return true;
 }
 
-bool WriteDiffImageFor(const ImageView& first, const PairOptions& options, PairResult& result)
+template <typename Write>
+bool WriteDiffImageFor(const PairOptions& options, PairResult& result, Write&& write)
 {
     const std::string& out = options.diffImage;
     if (options.bImageOnlyIfDiffering) {
@@ -290,7 +369,7 @@ bool WriteDiffImageFor(const ImageView& first, const PairOptions& options, PairR
         std::filesystem::create_directories(std::filesystem::path(std::u8string(out.begin(), out.end())).parent_path(),
                                             ignored);
     }
-    if (const Trouble trouble = WriteDiffImage(out, first, result.list); trouble != Trouble::None) {
+    if (const Trouble trouble = write(out); trouble != Trouble::None) {
         SetTrouble(result, trouble, Printable(out));
         return false;
     }
@@ -311,6 +390,11 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
     result.trouble = Trouble::None;
     result.message.clear();
     result.summary = DiffSummary();
+    result.antialiased = 0;
+    result.compared = 0;
+    result.passed = false;
+    result.regions.clear();
+    result.regionsLeftOut = 0;
     result.list.Clear();
 
     Pair pair{{&first, &second}, {}};
@@ -325,13 +409,34 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
     const bool same = fileA.SamePngData(fileB);
     const bool streams = fileA.Png() && CPngRowDecoder::Streams(*fileA.Png()) &&
                          (same || (fileB.Png() && CPngRowDecoder::Streams(*fileB.Png())));
-    if (!wantsPlaces && fileA.IsBmp() && fileB.IsBmp()) {
-        if (const Trouble trouble = CountBmpBands(pair, options.tolerance, options.threads, result.summary);
+    result.compared = int64_t(result.width) * result.height;
+    if (options.NeedsJudge()) {
+        // The rule reads neighbours across rows: BMP files are judged in
+        // their mappings, other pairs decoded whole.
+        ImageView views[2];
+        CImage images[2];
+        if (!fileA.IsBmp() || !fileB.IsBmp() || !fileA.MappedPicture(views[0]) || !fileB.MappedPicture(views[1])) {
+            if (!DecodePair(pair, channels, same, images, result))
+                return;
+            views[0] = images[0].View();
+            views[1] = (same ? images[0] : images[1]).View();
+        }
+        const CPixelJudge judge(views[0], views[1], options.rule);
+        result.compared = judge.ComparedPixels();
+        if (!JudgePair(judge, result.width, result.height, options, Both(pair), result) ||
+            !CheckUnchanged(pair, result))
+            return;
+        if (!options.diffImage.empty() && !WriteDiffImageFor(options, result, [&](const std::string& out) {
+                return WriteDiffImage(out, views[0], judge, options.bDiffMask);
+            }))
+            return;
+    } else if (!wantsPlaces && fileA.IsBmp() && fileB.IsBmp()) {
+        if (const Trouble trouble = CountBmpBands(pair, options.rule.tolerance, options.threads, result.summary);
             trouble != Trouble::None)
             return SetTrouble(result, trouble, Both(pair));
     } else if (!wantsPlaces && streams) {
         int troubled = 0;
-        if (const Trouble trouble = CountPngBands(pair, channels, options.tolerance, same, result.summary, troubled);
+        if (const Trouble trouble = CountPngBands(pair, channels, options.rule.tolerance, same, result.summary, troubled);
             trouble != Trouble::None)
             return SetTrouble(result, trouble, Printable(*pair.paths[troubled]));
     } else {
@@ -341,16 +446,27 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
         const ImageView a = images[0].View(), b = (same ? images[0] : images[1]).View();
         if (wantsPlaces) {
             // The difference image needs every pixel's place, as a list does.
-            if (!ListDifferences(a, b, options.tolerance, Both(pair), result))
+            if (!ListDifferences(a, b, options.rule.tolerance, Both(pair), result))
                 return;
-        } else if (const int failed = SummarizeDifferences(a, b, options.tolerance, 0, result.summary)) {
+        } else if (const int failed = SummarizeDifferences(a, b, options.rule.tolerance, 0, result.summary)) {
             return SetTrouble(result, TroubleOf(-failed), Both(pair));
         }
-        if (!CheckUnchanged(pair, result) || (!options.diffImage.empty() && !WriteDiffImageFor(a, options, result)))
+        if (!CheckUnchanged(pair, result) ||
+            (!options.diffImage.empty() &&
+             !WriteDiffImageFor(options, result, [&](const std::string& out) { return WriteDiffImage(out, a, result.list); })))
             return;
     }
     if (!CheckUnchanged(pair, result))
         return;
     if (!options.bList)
         result.list.Release();
+    result.passed = Passes(options, result.summary.count, result.compared);
+}
+
+bool Passes(const PairOptions& options, int64_t count, int64_t compared)
+{
+    if (count == 0)
+        return true;
+    return options.HasLimit() && (options.maxDiffPixels < 0 || count <= options.maxDiffPixels) &&
+           (options.maxDiffRatio < 0 || double(count) <= options.maxDiffRatio * double(compared));
 }

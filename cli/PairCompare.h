@@ -1,18 +1,34 @@
 #pragma once
 
 #include "DiffList.h"
+#include "DiffRegions.h"
 #include "DiffScan.h"
+#include "PixelJudge.h"
 #include "Trouble.h"
 
 #include <string>
+#include <vector>
 
 struct PairOptions
 {
-    unsigned tolerance = 1;
+    PixelRule rule;           // the exact rule at tolerance 1 unless told otherwise
+    bool bRegions = false;    // group the counted pixels into regions
+    size_t maxRegions = 100;  // the regions kept, largest first
+    int64_t maxDiffPixels = -1;   // a pair with no more counted pixels passes
+    double maxDiffRatio = -1;     // ... or with no larger a share of the compared ones
+    bool bDiffMask = false;   // the difference image shows the marks alone
     bool bList = false;       // keep every differing pixel, in scan order
     std::string diffImage;    // where to write the difference image; empty: none
     bool bImageOnlyIfDiffering = false;  // and its missing folders, only for a pair that differs
     int threads = 1;          // for the bands of one large pair
+
+    bool HasLimit() const { return maxDiffPixels >= 0 || maxDiffRatio >= 0; }
+    // Whether the pair goes beyond the exact count: every pixel is judged
+    // by the rule with its neighbours at hand.
+    bool NeedsJudge() const
+    {
+        return rule.Perceptual() || rule.bAntialiasing || !rule.ignored.empty() || bRegions || bDiffMask;
+    }
 };
 
 struct PairResult
@@ -21,14 +37,24 @@ struct PairResult
     std::string message;      // the trouble in one line that names the file(s)
     int32_t width = 0;
     int32_t height = 0;
-    DiffSummary summary;
+    DiffSummary summary;      // the counted pixels
+    int64_t antialiased = 0;  // differing pixels set apart as anti-aliasing
+    int64_t compared = 0;     // the pixels outside the ignored areas
+    bool passed = false;      // equal, or within the limits
+    std::vector<DiffRegion> regions;  // with PairOptions::bRegions, largest first
+    int64_t regionsLeftOut = 0;
     DiffList list;            // with PairOptions::bList
 };
 
-// Compares two files, BMP or PNG in any mix. A pixel differs when any
-// channel differs by the tolerance or more (alpha too, when either image
-// has it; an image without counts as opaque); the count and bounding box
-// always come back, the list and the difference image when asked for.
+// Whether a pair's result lets it pass: nothing counted, or no more than
+// the limits allow.
+bool Passes(const PairOptions& options, int64_t count, int64_t compared);
+
+// Compares two files, BMP or PNG in any mix, by the rule of `options`. By
+// the exact rule a pixel differs when any channel differs by the tolerance
+// or more (alpha too, when either image has it; an image without counts as
+// opaque). The count and bounding box always come back; the regions, the
+// list and the difference image when asked for.
 void ComparePair(const std::string& first, const std::string& second, const PairOptions& options, PairResult& result);
 
 // Marks `result` as in trouble, with the message naming `where`.

@@ -135,7 +135,8 @@ private:
 // Inflates the whole image data stream of `png` to its end.
 Trouble CheckPngImageData(const PngFile& png);
 
-// Writes a width x height 8-bit RGB PNG to `out`; `row(y, bgr)` fills picture
-// row y (top first) in blue, green, red order. False if anything failed.
-bool EncodePng(COutputFile& out, int32_t width, int32_t height,
-               const std::function<void(int32_t y, unsigned char* bgr)>& row);
+// Writes a width x height 8-bit RGB PNG (RGBA with four `channels`) to
+// `out`; `row(y, pixels)` fills picture row y (top first) in blue, green,
+// red (and alpha) order. False if anything failed.
+bool EncodePng(COutputFile& out, int32_t width, int32_t height, int channels,
+               const std::function<void(int32_t y, unsigned char* pixels)>& row);

@@ -336,8 +336,8 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image)
     return decoder.Interlaced(image);
 }
 
-bool EncodePng(COutputFile& out, int32_t width, int32_t height,
-               const std::function<void(int32_t y, unsigned char* bgr)>& row)
+bool EncodePng(COutputFile& out, int32_t width, int32_t height, int channels,
+               const std::function<void(int32_t y, unsigned char* pixels)>& row)
 {
     Ctx ctx(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!ctx)
@@ -349,18 +349,21 @@ bool EncodePng(COutputFile& out, int32_t width, int32_t height,
     ihdr.width = uint32_t(width);
     ihdr.height = uint32_t(height);
     ihdr.bit_depth = 8;
-    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    ihdr.color_type = channels == 4 ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
     if (spng_set_png_stream(ctx.get(), write, &out) || spng_set_ihdr(ctx.get(), &ihdr) ||
         spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE))
         return false;
-    std::vector<unsigned char> bgr(3 * size_t(width)), rgb(3 * size_t(width));
+    const size_t bytes = size_t(channels) * size_t(width);
+    std::vector<unsigned char> bgr(bytes), rgb(bytes);
     int status = 0;
     for (int32_t y = 0; y < height; ++y) {
         row(y, bgr.data());
-        for (size_t i = 0; i < bgr.size(); i += 3) {
+        for (size_t i = 0; i < bytes; i += size_t(channels)) {
             rgb[i] = bgr[i + 2];
             rgb[i + 1] = bgr[i + 1];
             rgb[i + 2] = bgr[i];
+            if (channels == 4)
+                rgb[i + 3] = bgr[i + 3];
         }
         status = spng_encode_row(ctx.get(), rgb.data(), rgb.size());
         if (status && status != SPNG_EOI)

@@ -163,8 +163,8 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image)
     return CheckPngImageData(png);
 }
 
-bool EncodePng(COutputFile& out, int32_t width, int32_t height,
-               const std::function<void(int32_t y, unsigned char* bgr)>& row)
+bool EncodePng(COutputFile& out, int32_t width, int32_t height, int channels,
+               const std::function<void(int32_t y, unsigned char* pixels)>& row)
 {
     const CComThread com;
     Com<IWICImagingFactory> factory;
@@ -178,10 +178,11 @@ bool EncodePng(COutputFile& out, int32_t width, int32_t height,
         FAILED(frame->Initialize(nullptr)) ||
         FAILED(frame->SetSize(UINT(width), UINT(height))))
         return false;
-    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    if (FAILED(frame->SetPixelFormat(&format)) || format != GUID_WICPixelFormat24bppBGR)
+    const WICPixelFormatGUID wanted = channels == 4 ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
+    WICPixelFormatGUID format = wanted;
+    if (FAILED(frame->SetPixelFormat(&format)) || format != wanted)
         return false;
-    std::vector<BYTE> bgr(3 * size_t(width));
+    std::vector<BYTE> bgr(size_t(channels) * size_t(width));
     for (int32_t y = 0; y < height; ++y) {
         row(y, bgr.data());
         if (FAILED(frame->WritePixels(1, UINT(bgr.size()), UINT(bgr.size()), bgr.data())))

@@ -29,6 +29,36 @@ void PutNumber(std::string& out, unsigned value)
         out += digits[--n];
 }
 
+nlohmann::json RectJson(int32_t left, int32_t top, int32_t right, int32_t bottom)
+{
+    return {{"left", left}, {"top", top}, {"right", right}, {"bottom", bottom}};
+}
+
+// The rule the pairs were judged by, and the limits they were held to.
+void AddRule(nlohmann::json& object, const PairOptions& options)
+{
+    const PixelRule& rule = options.rule;
+    if (rule.Perceptual())
+        object["threshold"] = rule.threshold;
+    else
+        object["tolerance"] = rule.tolerance;
+    object["antialiasing"] = rule.bAntialiasing;
+    nlohmann::json ignored = nlohmann::json::array();
+    for (const PixelRect& r : rule.ignored)
+        ignored.push_back(RectJson(r.left, r.top, r.right, r.bottom));
+    object["ignored"] = ignored;
+    if (options.maxDiffPixels >= 0)
+        object["max_diff_pixels"] = options.maxDiffPixels;
+    if (options.maxDiffRatio >= 0)
+        object["max_diff_ratio"] = options.maxDiffRatio;
+}
+
+std::string RegionText(const DiffRegion& r)
+{
+    return std::to_string(r.left) + ":" + std::to_string(r.top) + "-" + std::to_string(r.right) + ":" +
+           std::to_string(r.bottom) + " " + std::to_string(r.count) + (r.count == 1 ? " pixel" : " pixels");
+}
+
 } // namespace
 
 void COut::Put(std::string_view text)
@@ -48,8 +78,34 @@ void CReport::Count(const PairResult& result)
         ++m_nTroubled;
     else if (result.summary.count == 0)
         ++m_nSame;
+    else if (result.passed)
+        ++m_nPassed;
     else
         ++m_nDiffering;
+}
+
+// The count, or "same" in a folder's line, with what else the options ask
+// to be told of.
+std::string CReport::CountText(const PairResult& result) const
+{
+    std::string text = std::to_string(result.summary.count);
+    if (m_options.rule.bAntialiasing)
+        text += ", " + std::to_string(result.antialiased) + " anti-aliased";
+    if (m_options.HasLimit() && result.summary.count > 0)
+        text += result.passed ? ", within the limit" : ", over the limit";
+    return text;
+}
+
+void CReport::PutRegions(const PairResult& result, const char* indent)
+{
+    if (!m_options.bRegions || result.trouble != Trouble::None)
+        return;
+    std::string text;
+    for (const DiffRegion& region : result.regions)
+        text += indent + ("region " + RegionText(region)) + "\n";
+    if (result.regionsLeftOut > 0)
+        text += indent + ("and " + std::to_string(result.regionsLeftOut) + " more regions") + "\n";
+    m_out.Put(text);
 }
 
 void CReport::PutList(const DiffList& list)
@@ -84,7 +140,7 @@ void CReport::PutPairJson(const std::string* relative, const std::string& first,
                           const PairResult& result)
 {
     std::string text = PairJson(relative, first, second, result);
-    if (!m_bList || result.trouble != Trouble::None) {
+    if (!m_options.bList || result.trouble != Trouble::None) {
         m_out.Put(text);
         return;
     }
@@ -108,11 +164,21 @@ std::string CReport::PairJson(const std::string* relative, const std::string& fi
     }
     pair["width"] = result.width;
     pair["height"] = result.height;
-    pair["tolerance"] = m_nTolerance;
+    AddRule(pair, m_options);
     pair["count"] = result.summary.count;
+    pair["antialiased"] = result.antialiased;
+    pair["compared"] = result.compared;
+    pair["passed"] = result.passed;
     const DiffSummary& s = result.summary;
-    pair["bounds"] = s.count ? nlohmann::json{{"left", s.left}, {"top", s.top}, {"right", s.right}, {"bottom", s.bottom}}
-                             : nlohmann::json(nullptr);
+    pair["bounds"] = s.count ? RectJson(s.left, s.top, s.right, s.bottom) : nlohmann::json(nullptr);
+    nlohmann::json regions = nlohmann::json::array();
+    for (const DiffRegion& r : result.regions) {
+        nlohmann::json region = RectJson(r.left, r.top, r.right, r.bottom);
+        region["count"] = r.count;
+        regions.push_back(region);
+    }
+    pair["regions"] = regions;
+    pair["regions_left_out"] = result.regionsLeftOut;
     return Dump(pair);
 }
 
@@ -123,10 +189,11 @@ void CReport::Pair(const std::string& first, const std::string& second, const Pa
         PutPairJson(nullptr, first, second, result);
         m_out.Put("\n");
     } else if (result.trouble == Trouble::None) {
-        if (m_bList)
+        if (m_options.bList)
             PutList(result.list);
         else
-            m_out.Put(std::to_string(result.summary.count) + "\n");
+            m_out.Put(CountText(result) + "\n");
+        PutRegions(result, "");
     }
 }
 
@@ -134,9 +201,13 @@ void CReport::BeginFolders(const std::string& expected, const std::string& actua
 {
     // The pairs are written as they are compared, so the document is opened
     // and closed by hand around them.
-    if (m_bJson)
-        m_out.Put("{\"first\":" + Dump(expected) + ",\"second\":" + Dump(actual) +
-                  ",\"tolerance\":" + std::to_string(m_nTolerance) + ",\"pairs\":[\n");
+    if (m_bJson) {
+        nlohmann::json head{{"first", expected}, {"second", actual}};
+        AddRule(head, m_options);
+        std::string text = Dump(head);
+        text.pop_back();  // the closing brace
+        m_out.Put(text + ",\"pairs\":[\n");
+    }
 }
 
 void CReport::FolderPair(const std::string& relative, const std::string& first, const std::string& second,
@@ -148,23 +219,30 @@ void CReport::FolderPair(const std::string& relative, const std::string& first, 
             m_out.Put(",\n");
         PutPairJson(&relative, first, second, result);
     } else {
-        const std::string what = result.trouble != Trouble::None ? result.message
-                                 : result.summary.count == 0 ? std::string("same")
-                                                             : std::to_string(result.summary.count);
+        std::string what = result.trouble != Trouble::None ? result.message : CountText(result);
+        if (result.trouble == Trouble::None && result.summary.count == 0)
+            what.replace(0, 1, "same");
         m_out.Put(Printable(relative) + ": " + what + "\n");
+        PutRegions(result, "  ");
     }
     m_bFirstPair = false;
 }
 
 void CReport::EndFolders()
 {
-    const int pairs = m_nSame + m_nDiffering + m_nTroubled;
+    const int pairs = m_nSame + m_nPassed + m_nDiffering + m_nTroubled;
     if (m_bJson) {
         m_out.Put("\n],\"summary\":" +
-                  Dump({{"pairs", pairs}, {"same", m_nSame}, {"differing", m_nDiffering}, {"trouble", m_nTroubled}}) +
+                  Dump({{"pairs", pairs},
+                        {"same", m_nSame},
+                        {"passed", m_nPassed},
+                        {"differing", m_nDiffering},
+                        {"trouble", m_nTroubled}}) +
                   "}\n");
-    } else {
-        m_out.Put(std::to_string(pairs) + " pairs: " + std::to_string(m_nSame) + " same, " +
-                  std::to_string(m_nDiffering) + " differing, " + std::to_string(m_nTroubled) + " in trouble\n");
+        return;
     }
+    std::string text = std::to_string(pairs) + " pairs: " + std::to_string(m_nSame) + " same, ";
+    if (m_options.HasLimit())
+        text += std::to_string(m_nPassed) + " within the limit, ";
+    m_out.Put(text + std::to_string(m_nDiffering) + " differing, " + std::to_string(m_nTroubled) + " in trouble\n");
 }

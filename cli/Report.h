@@ -24,7 +24,7 @@ private:
 class CReport
 {
 public:
-    CReport(COut& out, bool json, bool list, unsigned tolerance) : m_out(out), m_bJson(json), m_bList(list), m_nTolerance(tolerance) {}
+    CReport(COut& out, bool json, const PairOptions& options) : m_out(out), m_bJson(json), m_options(options) {}
 
     void Pair(const std::string& first, const std::string& second, const PairResult& result);
 
@@ -34,6 +34,7 @@ public:
     void EndFolders();
 
     int Same() const { return m_nSame; }
+    int Passed() const { return m_nPassed; }  // counted pixels within the limits
     int Differing() const { return m_nDiffering; }
     int Troubled() const { return m_nTroubled; }
 
@@ -43,13 +44,15 @@ private:
     std::string PairJson(const std::string* relative, const std::string& first, const std::string& second,
                          const PairResult& result) const;
     void PutList(const DiffList& list);
+    void PutRegions(const PairResult& result, const char* indent);
+    std::string CountText(const PairResult& result) const;
     void Count(const PairResult& result);
 
     COut& m_out;
     bool m_bJson;
-    bool m_bList;
-    unsigned m_nTolerance;
+    const PairOptions& m_options;
     int m_nSame = 0;
+    int m_nPassed = 0;
     int m_nDiffering = 0;
     int m_nTroubled = 0;
     bool m_bFirstPair = true;

@@ -11,6 +11,10 @@ windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64
 # with Debian's arm64 libraries installed beside the host's.
 aarch64_packages=(g++-aarch64-linux-gnu qemu-user libspng-dev:arm64 zlib1g-dev:arm64 libstdc++6:arm64)
 package_check_packages=(dpkg-dev lintian)
+# The benchmarks and the cross-check: peers from the npm registry (npm comes
+# with some builds of nodejs, on its own with Debian's), pairs drawn by
+# ImageMagick.
+bench_packages=(nodejs imagemagick fonts-dejavu-core)
 
 # Installs those of the named packages that are not installed yet; asks apt
 # for its lists only then.

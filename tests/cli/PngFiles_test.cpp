@@ -150,7 +150,7 @@ protected:
                     bool list = true)
     {
         PairOptions options;
-        options.tolerance = tolerance;
+        options.rule.tolerance = tolerance;
         options.bList = list;
         PairResult result;
         ComparePair(a.string(), b.string(), options, result);
