@@ -26,9 +26,10 @@
 #include <unistd.h>
 #endif
 
-namespace {
-
+// The tool under test; its folder holds the test data too.
 std::filesystem::path g_toolPath;
+
+namespace {
 
 #ifdef TOBREL_TOOL_EMULATOR
 const std::string c_emulator = TOBREL_TOOL_EMULATOR;
@@ -271,6 +272,15 @@ TEST_F(DiffTool, RefusesBadUsage)
         {"-", m_second},
         {"--", m_first, "-"},
         {"--list", Quote(m_dir.Path()), Quote(m_dir.Path())},
+        {"--threshold", "0.1", "--tolerance", "2", m_first, m_second},
+        {"--threshold", "1.5", m_first, m_second},
+        {"--threshold", "-0", m_first, m_second},
+        {"--max-diff-ratio", "2", m_first, m_second},
+        {"--max-diff-pixels", "-1", m_first, m_second},
+        {"--diff-mask", m_first, m_second},
+        {"--ignore", "1:1-2:2,5:5-1:1", m_first, m_second},
+        {"--ignore", "1:1-2", m_first, m_second},
+        {"--ignore", "1:1-2:+2", m_first, m_second},
     };
     for (const auto& args : bad) {
         SCOPED_TRACE(testing::PrintToString(args));
@@ -279,6 +289,8 @@ TEST_F(DiffTool, RefusesBadUsage)
         EXPECT_EQ(refused.out, "");
         EXPECT_NE(refused.err.find("usage: tobrel-diff"), std::string::npos);
     }
+    EXPECT_NE(Run({"--ignore", "0:0-1:1,3:4-x:1", m_first, m_second}).err.find("3:4-x:1 is not an area"),
+              std::string::npos);
     const Outcome help = Run({"-h"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--diff-image"), std::string::npos);
@@ -344,6 +356,55 @@ TEST_F(DiffTool, DescribesAPairInJson)
     EXPECT_EQ(json["bounds"], (nlohmann::json{{"left", 1}, {"top", 0}, {"right", 4}, {"bottom", 2}}));
     EXPECT_EQ(json["differences"], (nlohmann::json{{1, 0}, {4, 2}}));
     EXPECT_TRUE(nlohmann::json::parse(Run({"--json", m_first, m_first}).out)["bounds"].is_null());
+}
+
+// The screenshot options, on the pair that differs at (1, 0), (4, 2) and (0, 3).
+TEST_F(DiffTool, JudgesByTheScreenshotOptionsAndItsLimits)
+{
+    struct Case { std::vector<std::string> args; int status; std::string out; };
+    const Case cases[] = {
+        {{"--regions"}, 1, "3\nregion 1:0-1:0 1 pixel\nregion 4:2-4:2 1 pixel\nregion 0:3-0:3 1 pixel\n"},
+        {{"--regions", "--max-regions", "1", "--tolerance", "5"}, 1, "2\nregion 1:0-1:0 1 pixel\nand 1 more regions\n"},
+        {{"--max-diff-pixels", "3"}, 0, "3, within the limit\n"},
+        {{"--max-diff-pixels", "2"}, 1, "3, over the limit\n"},
+        {{"--max-diff-ratio", "0.15"}, 0, "3, within the limit\n"},
+        {{"--max-diff-ratio", "0.1"}, 1, "3, over the limit\n"},
+        // Two of the ten compared pixels: ignored pixels are not compared.
+        {{"--ignore", "0:0-4:1", "--max-diff-ratio", "0.15"}, 1, "2, over the limit\n"},
+        {{"--ignore", "1:0-1:0,4:2-9:9"}, 1, "1\n"},
+        {{"--ignore", "2:0-3:3"}, 1, "3\n"},
+        {{"--threshold", "0.05", "--antialiasing"}, 1, "1, 0 anti-aliased\n"},
+        {{"--threshold", "0"}, 1, "3\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {m_first, m_second});
+        const Outcome result = Run(args);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.out, c.out);
+    }
+
+    const auto json = nlohmann::json::parse(
+        Run({"--json", "--threshold", "0.05", "--ignore", "0:3-0:3", "--max-diff-pixels", "1", m_first, m_second}).out);
+    EXPECT_EQ(json["threshold"], 0.05);
+    EXPECT_EQ(json["ignored"], (nlohmann::json{{{"left", 0}, {"top", 3}, {"right", 0}, {"bottom", 3}}}));
+    EXPECT_EQ(json["compared"], 19);
+    EXPECT_EQ(json["count"], 1);
+    EXPECT_EQ(json["passed"], true);
+    EXPECT_EQ(json["regions"], (nlohmann::json{{{"left", 1}, {"top", 0}, {"right", 1}, {"bottom", 0}, {"count", 1}}}));
+
+    // In folders each pair is held to the limit alone.
+    WriteBoth("two.bmp", Picture(5, 4), Picture(5, 4, [](int x, int y) {
+                  Rgb c = Gradient(x, y);
+                  c.r = uint8_t(c.r ^ (x == 2 && y < 2 ? 0x80 : 0));
+                  return c;
+              }));
+    WriteBoth("three.bmp", Picture(5, 4), Picture(5, 4, Changed));
+    const Outcome folders = Run({"--max-diff-pixels", "2", Quote(m_dir.Path() / "A"), Quote(m_dir.Path() / "B")});
+    EXPECT_EQ(folders.status, 1);
+    EXPECT_EQ(folders.out, "three.bmp: 3, over the limit\ntwo.bmp: 2, within the limit\n"
+                           "2 pairs: 0 same, 1 within the limit, 1 differing, 0 in trouble\n");
 }
 
 // Folders built here: a pair the same, one differing, one of another size,
