@@ -17,14 +17,23 @@
 
 namespace {
 
-struct Rgba
+// A pixel as one number: blue, green, red and alpha from the lowest byte up,
+// alpha 255 for three channels. Equal numbers are equal pixels.
+template <int C>
+inline uint32_t Packed(const uint8_t* p)
 {
-    int r, g, b, a;
-};
+    if constexpr (C == 4) {
+        uint32_t value;
+        std::memcpy(&value, p, 4);
+        return value;
+    } else {
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | 0xFF000000u;
+    }
+}
 
-Rgba ColourOf(const uint8_t* p, int channels)
+inline int Channel(uint32_t pixel, int shift)
 {
-    return {p[2], p[1], p[0], channels == 4 ? p[3] : 255};
+    return int(pixel >> shift & 255);
 }
 
 // The background a translucent pixel is blended over: one of two levels per
@@ -39,49 +48,144 @@ int Background(int64_t position, double period)
     return 48 + 159 * (wrapped % 2);
 }
 
-// The red, green and blue differences of two pixels, blended when either
-// is translucent. False when the pixels are the same in all four channels.
-bool ChannelDeltas(const uint8_t* first, const uint8_t* second, int channels, int64_t position, double d[3])
+// The red, green and blue differences of two different pixels, blended
+// over the background when either is translucent.
+template <int C>
+inline void ChannelDeltas(uint32_t p, uint32_t q, int64_t position, double d[3])
 {
-    const Rgba p = ColourOf(first, channels);
-    const Rgba q = ColourOf(second, channels);
-    const int da = p.a - q.a;
-    if (p.r == q.r && p.g == q.g && p.b == q.b && da == 0)
-        return false;
-    if (p.a < 255 || q.a < 255) {
-        d[0] = (p.r * p.a - q.r * q.a - Background(position, 1.0) * da) / 255.0;
-        d[1] = (p.g * p.a - q.g * q.a - Background(position, 1.618033988749895) * da) / 255.0;
-        d[2] = (p.b * p.a - q.b * q.a - Background(position, 2.618033988749895) * da) / 255.0;
-    } else {
-        d[0] = p.r - q.r;
-        d[1] = p.g - q.g;
-        d[2] = p.b - q.b;
+    const int pa = Channel(p, 24), qa = Channel(q, 24);
+    if (C == 4 && (pa < 255 || qa < 255)) {
+        const int da = pa - qa;
+        d[0] = (Channel(p, 16) * pa - Channel(q, 16) * qa - Background(position, 1.0) * da) / 255.0;
+        d[1] = (Channel(p, 8) * pa - Channel(q, 8) * qa - Background(position, 1.618033988749895) * da) / 255.0;
+        d[2] = (Channel(p, 0) * pa - Channel(q, 0) * qa - Background(position, 2.618033988749895) * da) / 255.0;
+        return;
     }
-    return true;
+    d[0] = Channel(p, 16) - Channel(q, 16);
+    d[1] = Channel(p, 8) - Channel(q, 8);
+    d[2] = Channel(p, 0) - Channel(q, 0);
 }
 
-double Brightness(const double d[3])
+inline double Brightness(const double d[3])
 {
     return d[0] * 0.29889531 + d[1] * 0.58662247 + d[2] * 0.11448223;
 }
 
-// Whether three or more of the pixel's neighbours have its very colour; a
-// pixel on the picture's edge starts with one.
-bool HasManySiblings(const ImageView& image, int32_t x, int32_t y)
+// The squared YIQ distance of two pixels, negative when the second is the
+// brighter; `position` is the first pixel's index in its picture.
+template <int C>
+double YiqDelta(uint32_t p, uint32_t q, int64_t position)
 {
-    const int32_t x0 = std::max(x - 1, 0), x2 = std::min(x + 1, image.width - 1);
-    const int32_t y0 = std::max(y - 1, 0), y2 = std::min(y + 1, image.height - 1);
-    const size_t bytes = size_t(image.channels);
-    const uint8_t* pixel = image.Row(y) + x * image.channels;
-    int same = x == x0 || x == x2 || y == y0 || y == y2;
-    for (int32_t nx = x0; nx <= x2; ++nx) {
-        for (int32_t ny = y0; ny <= y2; ++ny) {
-            if ((nx != x || ny != y) && std::memcmp(pixel, image.Row(ny) + nx * image.channels, bytes) == 0 &&
-                ++same > 2)
-                return true;
+    if (p == q)
+        return 0;
+    double d[3];
+    ChannelDeltas<C>(p, q, position, d);
+    const double y = Brightness(d);
+    const double i = d[0] * 0.59597799 - d[1] * 0.27417610 - d[2] * 0.32180189;
+    const double q2 = d[0] * 0.21147017 - d[1] * 0.52261711 + d[2] * 0.31114694;
+    const double delta = 0.5053 * y * y + 0.299 * i * i + 0.1957 * q2 * q2;
+    return y > 0 ? -delta : delta;
+}
+
+// The brightness difference of a pixel and a neighbour in one picture:
+// positive when the pixel is the brighter, 0 when they are the same.
+template <int C>
+inline double BrightnessDelta(uint32_t pixel, uint32_t neighbour, int64_t position)
+{
+    double d[3];
+    ChannelDeltas<C>(pixel, neighbour, position, d);
+    return Brightness(d);
+}
+
+// The neighbours of (x, y) inside the picture, column by column from the
+// left, each column from the top; how many there are, and 1 when the pixel
+// lies on the picture's edge (which counts as one neighbour of its colour).
+// Inside the picture they are the same eight every time, and a loop over
+// them unrolls.
+constexpr int32_t c_dx[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+constexpr int32_t c_dy[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+
+struct Neighbours
+{
+    int32_t x[8];
+    int32_t y[8];
+    int count = 0;
+    int edge = 0;
+
+    Neighbours() = default;
+    Neighbours(const ImageView& image, int32_t cx, int32_t cy)
+    {
+        const int32_t x0 = std::max(cx - 1, 0), x2 = std::min(cx + 1, image.width - 1);
+        const int32_t y0 = std::max(cy - 1, 0), y2 = std::min(cy + 1, image.height - 1);
+        edge = cx == x0 || cx == x2 || cy == y0 || cy == y2;
+        for (int32_t nx = x0; nx <= x2; ++nx) {
+            for (int32_t ny = y0; ny <= y2; ++ny) {
+                if (nx != cx || ny != cy)
+                    x[count] = nx, y[count] = ny, ++count;
+            }
         }
     }
-    return false;
+};
+
+inline bool Inside(const ImageView& image, int32_t x, int32_t y)
+{
+    return x > 0 && y > 0 && x < image.width - 1 && y < image.height - 1;
+}
+
+// Whether three or more of the pixel's neighbours have its very colour.
+template <int C>
+bool HasManySiblings(const ImageView& image, int32_t x, int32_t y)
+{
+    const uint32_t pixel = Packed<C>(image.Row(y) + x * C);
+    int same = 0;
+    if (Inside(image, x, y)) {
+        const uint8_t* rows[3] = {image.Row(y - 1), image.Row(y), image.Row(y + 1)};
+        for (int k = 0; k < 8; ++k)
+            same += Packed<C>(rows[c_dy[k] + 1] + (x + c_dx[k]) * C) == pixel;
+        return same > 2;
+    }
+    const Neighbours around(image, x, y);
+    same = around.edge;
+    for (int k = 0; k < around.count; ++k)
+        same += Packed<C>(image.Row(around.y[k]) + around.x[k] * C) == pixel;
+    return same > 2;
+}
+
+// Whether pixel (x, y) of `image` looks like anti-aliasing: its neighbours
+// hold both a darker and a brighter one, not more than two equal ones, and
+// the darkest or the brightest lies in a flat area of both `image` and
+// `other` (the detector of Vysniauskas). Of neighbours equally dark (or
+// bright) the first found stands for them. Written without branches in the
+// loop: in noisy pictures which neighbour is darkest cannot be foreseen.
+template <int C>
+bool IsAntialiased(const ImageView& image, const ImageView& other, int32_t x, int32_t y)
+{
+    const uint32_t pixel = Packed<C>(image.Row(y) + x * C);
+    const int64_t position = int64_t(y) * image.width + x;
+    Neighbours edge;
+    const bool inside = Inside(image, x, y);
+    if (!inside)
+        edge = Neighbours(image, x, y);
+    const int count = inside ? 8 : edge.count;
+    const auto nx = [&](int k) { return inside ? x + c_dx[k] : edge.x[k]; };
+    const auto ny = [&](int k) { return inside ? y + c_dy[k] : edge.y[k]; };
+
+    int equal = inside ? 0 : edge.edge;
+    double darkest = 0, brightest = 0;
+    int dark = 0, bright = 0;
+    for (int k = 0; k < count; ++k) {
+        const double delta = BrightnessDelta<C>(pixel, Packed<C>(image.Row(ny(k)) + nx(k) * C), position);
+        equal += delta == 0;
+        const bool darker = delta < darkest, brighter = delta > brightest;
+        darkest = darker ? delta : darkest;
+        dark = darker ? k : dark;
+        brightest = brighter ? delta : brightest;
+        bright = brighter ? k : bright;
+    }
+    if (equal > 2 || darkest == 0 || brightest == 0)
+        return false;
+    return (HasManySiblings<C>(image, nx(dark), ny(dark)) && HasManySiblings<C>(other, nx(dark), ny(dark))) ||
+           (HasManySiblings<C>(image, nx(bright), ny(bright)) && HasManySiblings<C>(other, nx(bright), ny(bright)));
 }
 
 // The offset of the first byte from `pos` on where the rows differ, or `end`.
@@ -110,71 +214,10 @@ size_t FirstUnequal(const uint8_t* a, const uint8_t* b, size_t pos, size_t end)
 
 } // namespace
 
-double YiqDelta(const uint8_t* first, const uint8_t* second, int channels, int64_t position)
-{
-    double d[3];
-    if (!ChannelDeltas(first, second, channels, position, d))
-        return 0;
-    const double y = Brightness(d);
-    const double i = d[0] * 0.59597799 - d[1] * 0.27417610 - d[2] * 0.32180189;
-    const double q = d[0] * 0.21147017 - d[1] * 0.52261711 + d[2] * 0.31114694;
-    const double delta = 0.5053 * y * y + 0.299 * i * i + 0.1957 * q * q;
-    return y > 0 ? -delta : delta;
-}
-
-double BrightnessDelta(const uint8_t* pixel, const uint8_t* neighbour, int channels, int64_t position)
-{
-    double d[3];
-    return ChannelDeltas(pixel, neighbour, channels, position, d) ? Brightness(d) : 0;
-}
-
-bool IsAntialiased(const ImageView& image, const ImageView& other, int32_t x, int32_t y)
-{
-    const int32_t x0 = std::max(x - 1, 0), x2 = std::min(x + 1, image.width - 1);
-    const int32_t y0 = std::max(y - 1, 0), y2 = std::min(y + 1, image.height - 1);
-    const uint8_t* pixel = image.Row(y) + x * image.channels;
-    const int64_t position = int64_t(y) * image.width + x;
-    int equal = x == x0 || x == x2 || y == y0 || y == y2;
-    double darkest = 0, brightest = 0;
-    int32_t darkX = 0, darkY = 0, brightX = 0, brightY = 0;
-    // Column by column: of neighbours equally dark (or bright) the first
-    // found stands for them, as in the published detector.
-    for (int32_t nx = x0; nx <= x2; ++nx) {
-        for (int32_t ny = y0; ny <= y2; ++ny) {
-            if (nx == x && ny == y)
-                continue;
-            const double delta = BrightnessDelta(pixel, image.Row(ny) + nx * image.channels, image.channels, position);
-            if (delta == 0) {
-                if (++equal > 2)
-                    return false;
-            } else if (delta < darkest) {
-                darkest = delta, darkX = nx, darkY = ny;
-            } else if (delta > brightest) {
-                brightest = delta, brightX = nx, brightY = ny;
-            }
-        }
-    }
-    if (darkest == 0 || brightest == 0)
-        return false;
-    return (HasManySiblings(image, darkX, darkY) && HasManySiblings(other, darkX, darkY)) ||
-           (HasManySiblings(image, brightX, brightY) && HasManySiblings(other, brightX, brightY));
-}
-
 CPixelJudge::CPixelJudge(const ImageView& first, const ImageView& second, const PixelRule& rule)
     : m_first(first), m_second(second), m_rule(rule),
       m_dMaxDelta(rule.Perceptual() ? c_dMaxYiqDelta * rule.threshold * rule.threshold : 0)
 {
-}
-
-bool CPixelJudge::Differs(const uint8_t* a, const uint8_t* b, int64_t position) const
-{
-    if (m_rule.Perceptual())
-        return std::abs(YiqDelta(a, b, m_first.channels, position)) > m_dMaxDelta;
-    for (int c = 0; c < m_first.channels; ++c) {
-        if (unsigned(std::abs(a[c] - b[c])) >= m_rule.tolerance)
-            return true;
-    }
-    return false;
 }
 
 void CPixelJudge::IgnoredSpans(int32_t y, std::vector<std::pair<int32_t, int32_t>>& spans) const
@@ -212,26 +255,42 @@ int64_t CPixelJudge::ComparedPixels() const
 
 void CPixelJudge::JudgeRow(int32_t y, std::vector<int32_t>& counted, std::vector<int32_t>& antialiased) const
 {
+    if (m_first.channels == 4)
+        JudgeRowOf<4>(y, counted, antialiased);
+    else
+        JudgeRowOf<3>(y, counted, antialiased);
+}
+
+template <int C>
+void CPixelJudge::JudgeRowOf(int32_t y, std::vector<int32_t>& counted, std::vector<int32_t>& antialiased) const
+{
     std::vector<std::pair<int32_t, int32_t>> spans;
     if (!m_rule.ignored.empty())
         IgnoredSpans(y, spans);
     spans.emplace_back(m_first.width, m_first.width);  // the end of the row
 
-    const int channels = m_first.channels;
     const uint8_t* rowA = m_first.Row(y);
     const uint8_t* rowB = m_second.Row(y);
     const int64_t rowStart = int64_t(y) * m_first.width;
     int32_t from = 0;
     for (const auto& [ignoredLeft, ignoredRight] : spans) {
-        const size_t end = size_t(ignoredLeft) * size_t(channels);
-        for (size_t pos = size_t(from) * size_t(channels);
-             (pos = FirstUnequal(rowA, rowB, pos, end)) < end;) {
-            const int32_t x = int32_t(pos / size_t(channels));
-            pos = size_t(x + 1) * size_t(channels);
-            if (!Differs(rowA + x * channels, rowB + x * channels, rowStart + x))
+        const size_t end = size_t(ignoredLeft) * C;
+        for (size_t pos = size_t(from) * C; (pos = FirstUnequal(rowA, rowB, pos, end)) < end;) {
+            const int32_t x = int32_t(pos / C);
+            pos = size_t(x + 1) * C;
+            const uint8_t* a = rowA + x * C;
+            const uint8_t* b = rowB + x * C;
+            bool differs = false;
+            if (m_rule.Perceptual()) {
+                differs = std::abs(YiqDelta<C>(Packed<C>(a), Packed<C>(b), rowStart + x)) > m_dMaxDelta;
+            } else {
+                for (int c = 0; c < C; ++c)
+                    differs = differs || unsigned(std::abs(a[c] - b[c])) >= m_rule.tolerance;
+            }
+            if (!differs)
                 continue;
             if (m_rule.bAntialiasing &&
-                (IsAntialiased(m_first, m_second, x, y) || IsAntialiased(m_second, m_first, x, y)))
+                (IsAntialiased<C>(m_first, m_second, x, y) || IsAntialiased<C>(m_second, m_first, x, y)))
                 antialiased.push_back(x);
             else
                 counted.push_back(x);

@@ -33,24 +33,10 @@ struct PixelRule
     bool Perceptual() const { return threshold >= 0; }
 };
 
-// The largest squared YIQ distance two opaque colours can have.
+// The largest squared YIQ distance two opaque colours can have. Translucent
+// pixels are blended over a background that varies with their place, as
+// pixelmatch does, so that counts agree with it.
 constexpr double c_dMaxYiqDelta = 35215;
-
-// The squared YIQ distance of a pixel of `first` and one of `second`,
-// negative when the second is the brighter. Pixels with alpha are blended
-// over a background that varies with `position` (the first pixel's index
-// in its picture), as pixelmatch does, so that counts agree with it.
-double YiqDelta(const uint8_t* first, const uint8_t* second, int channels, int64_t position);
-
-// The brightness difference of two pixels of one picture, by the same
-// blending: positive when `pixel` is the brighter.
-double BrightnessDelta(const uint8_t* pixel, const uint8_t* neighbour, int channels, int64_t position);
-
-// Whether pixel (x, y) of `image` looks like anti-aliasing: its neighbours
-// hold both a darker and a brighter one, not more than two equal ones, and
-// the darkest or the brightest lies in a flat area of both `image` and
-// `other`.
-bool IsAntialiased(const ImageView& image, const ImageView& other, int32_t x, int32_t y);
 
 // Judges two images of the same geometry a row at a time. Neighbours are
 // read across rows, so the views are of whole pictures; rows may be judged
@@ -73,7 +59,8 @@ public:
     int64_t ComparedPixels() const;
 
 private:
-    bool Differs(const uint8_t* a, const uint8_t* b, int64_t position) const;
+    template <int C>
+    void JudgeRowOf(int32_t y, std::vector<int32_t>& counted, std::vector<int32_t>& antialiased) const;
 
     ImageView m_first;
     ImageView m_second;
