@@ -40,11 +40,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!WriteFile(s_first, data, size) || !WriteFile(s_second, other.data(), other.size()))
         return 0;
 
-    // The count alone takes paths of its own (bands of rows, PNG rows in step).
-    for (const std::string option : {"--list", "--diff-image", "--tolerance=3"}) {
-        std::vector<std::string> args = {"tobrel-diff", "--tolerance", "3", option};
-        if (option == "--diff-image")
-            args.push_back(s_out);
+    // The count alone takes paths of its own (bands of rows, PNG rows in
+    // step); the screenshot rule reads neighbours across rows, and regions
+    // and masks follow it.
+    const std::vector<std::vector<std::string>> runs = {
+        {"--tolerance", "3", "--list"},
+        {"--tolerance", "3", "--diff-image", s_out},
+        {"--tolerance=3"},
+        {"--threshold", "0.05", "--antialiasing", "--regions", "--ignore", "1:1-2:3", "--diff-mask", "--diff-image", s_out},
+    };
+    for (const auto& options : runs) {
+        std::vector<std::string> args = {"tobrel-diff"};
+        args.insert(args.end(), options.begin(), options.end());
         args.push_back(s_first);
         args.push_back(s_second);
         std::vector<char*> argv;
