@@ -161,6 +161,36 @@ TEST(ScreenshotRule, MarksEachKindOfPixelInTheDifferenceImage)
     }
 }
 
+// A pixel on the picture's edge counts the edge as one neighbour of its own
+// colour: the grey pixel on the left edge below has two grey neighbours, so
+// three, and is no anti-aliasing though its black neighbour lies in a flat
+// black area.
+TEST(ScreenshotRule, CountsThePictureEdgeAsANeighbourOfThePixelsColour)
+{
+    const std::vector<std::string> rows = {"bbbw", "gbbw", "Plbw", "gwww", "wwww"};
+    const auto picture = [&](Rgb p) {
+        return Picture(4, 5, [&, p](int x, int y) {
+            switch (rows[size_t(y)][size_t(x)]) {
+            case 'b': return Rgb{0, 0, 0};
+            case 'g': return Rgb{128, 128, 128};
+            case 'l': return Rgb{200, 200, 200};
+            case 'P': return p;
+            default: return Rgb{255, 255, 255};
+            }
+        });
+    };
+    TempDir dir;
+    const auto a = dir.WriteBmp("a.bmp", picture({0, 0, 0}));
+    const auto b = dir.WriteBmp("b.bmp", picture({128, 128, 128}));
+    PairOptions options;
+    options.rule.threshold = 0.1;
+    options.rule.bAntialiasing = true;
+    PairResult result;
+    Compare(a, b, options, result);
+    EXPECT_EQ(result.summary.count, 1);
+    EXPECT_EQ(result.antialiased, 0);
+}
+
 TEST(ScreenshotRule, PassesWithinEveryLimitGiven)
 {
     struct Case { int64_t count, compared, maxPixels; double maxRatio; bool passes; };
