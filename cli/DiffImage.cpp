@@ -5,6 +5,7 @@
 #include "PngCodec.h"
 
 #include <cctype>
+#include <functional>
 #include <cstring>
 #include <vector>
 
@@ -122,7 +123,8 @@ Trouble WriteImage(const std::string& path, int32_t width, int32_t height, int c
 
     bool written = true;
     if (png) {
-        written = EncodePng(out, width, height, channels, row);
+        written = EncodePng([&](const void* bytes, size_t count) { return out.Write(bytes, count); }, width, height,
+                            channels, row);
     } else {
         std::vector<unsigned char> pixels(size_t(out3.stride), 0);
         for (int32_t y = height - 1; y >= 0 && written; --y) {
@@ -153,4 +155,49 @@ Trouble WriteDiffImage(const std::string& path, const ImageView& first, const CP
     CJudgedRows rows(first, judge, mask, channels);
     return WriteImage(path, first.width, first.height, channels,
                       [&](int32_t y, unsigned char* pixels) { rows.Row(y, pixels); });
+}
+
+namespace {
+
+// The picture as a PNG data URL; empty when it could not be encoded.
+std::string PngDataUrl(int32_t width, int32_t height, int channels,
+                       const std::function<void(int32_t y, unsigned char* pixels)>& row)
+{
+    std::string png;
+    const bool encoded = EncodePng(
+        [&](const void* bytes, size_t count) {
+            png.append(static_cast<const char*>(bytes), count);
+            return true;
+        },
+        width, height, channels, row);
+    const std::string text = encoded ? Base64(png) : std::string();
+    return text.empty() ? std::string() : "data:image/png;base64," + text;
+}
+
+std::string PictureUrl(const ImageView& picture)
+{
+    return PngDataUrl(picture.width, picture.height, picture.channels, [&](int32_t y, unsigned char* pixels) {
+        std::memcpy(pixels, picture.Row(y), size_t(picture.width) * size_t(picture.channels));
+    });
+}
+
+} // namespace
+
+Trouble WriteReportImages(const std::string& path, const ImageView& first, const ImageView& second,
+                          const CPixelJudge& judge)
+{
+    CJudgedRows rows(first, judge, false, 3);
+    const std::string urls[3] = {
+        PictureUrl(first), PictureUrl(second),
+        PngDataUrl(first.width, first.height, 3, [&](int32_t y, unsigned char* pixels) { rows.Row(y, pixels); })};
+    for (const std::string& url : urls) {
+        if (url.empty())
+            return Trouble::DiffImageNotWritten;
+    }
+    const std::string script = "tobrelReportPair(document.currentScript, {\"expected\": \"" + urls[0] +
+                               "\", \"actual\": \"" + urls[1] + "\", \"diff\": \"" + urls[2] + "\"});\n";
+    COutputFile out;
+    return out.Open(path.c_str()) && out.Write(script.data(), script.size()) && out.Commit()
+               ? Trouble::None
+               : Trouble::DiffImageNotWritten;
 }

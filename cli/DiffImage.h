@@ -23,3 +23,12 @@ Trouble WriteDiffImage(const std::string& path, const ImageView& first, const Di
 // A mask has the marks alone, over black in a BMP and over transparent
 // pixels in a PNG (8-bit RGBA then).
 Trouble WriteDiffImage(const std::string& path, const ImageView& first, const CPixelJudge& judge, bool mask);
+
+// Writes the pictures a report shows of a judged pair (the first, the
+// second, the difference image) as PNG in data URLs, in a script for the
+// report's page: `tobrelReportPair(document.currentScript, {...})`. A
+// script rather than image files, because a page opened from disk may not
+// read the pixels of image files, and the page shows the colours of the
+// pixel under the pointer.
+Trouble WriteReportImages(const std::string& path, const ImageView& first, const ImageView& second,
+                          const CPixelJudge& judge);

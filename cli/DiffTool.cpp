@@ -1,10 +1,12 @@
 #include "DiffTool.h"
 
 #include "FolderCompare.h"
+#include "Merge.h"
 #include "PairCompare.h"
 #include "Platform.h"
 #include "Printable.h"
 #include "Report.h"
+#include "ReportPage.h"
 #include "Version.h"
 
 #include <cctype>
@@ -17,6 +19,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -30,7 +33,8 @@ const char c_szVersion[] = "tobrel-diff " TOBREL_VERSION "\n";
 
 const char c_szUsage[] =
     "usage: tobrel-diff [options] FIRST SECOND          (BMP or PNG files)\n"
-    "       tobrel-diff [options] EXPECTED_DIR ACTUAL_DIR\n";
+    "       tobrel-diff [options] EXPECTED_DIR ACTUAL_DIR\n"
+    "       tobrel-diff --merge [--json] [--report DIR] SHARD.json...\n";
 
 const char c_szHelp[] =
     "Compares two images of the same size pixel by pixel, or every file below one\n"
@@ -77,6 +81,16 @@ const char c_szHelp[] =
     "With these the difference image shows counted pixels red, anti-aliased ones\n"
     "yellow and ignored areas grey.\n"
     "\n"
+    "For people and CI:\n"
+    "  --report DIR      write a report to open in a browser: DIR/index.html, with\n"
+    "                    the pictures of every pair that differs\n"
+    "  --shard K/N       folders: compare only share K of N of the pairs (by a hash\n"
+    "                    of their paths), so that N jobs compare every pair once\n"
+    "  --merge SHARD.json...\n"
+    "                    combine the --json results of the N shards of one run\n"
+    "                    into one result (text, --json, --report), with the\n"
+    "                    combined exit status\n"
+    "\n"
     "For one pair the output is the number of differing pixels (or the list). For\n"
     "folders it is one line per pair in path order: the relative path and \"same\",\n"
     "the count, or the trouble; then a summary line. Files are read, not trusted:\n"
@@ -92,7 +106,11 @@ struct Options
 {
     PairOptions pair;
     bool bJson = false;
+    bool bShowRegions = false;
+    std::string reportDir;
+    bool bMerge = false;
     const char* paths[2] = {};
+    std::vector<std::string> merged;  // the shards' documents, with --merge
 };
 
 void Fail(const std::string& what)
@@ -168,6 +186,7 @@ int ParseArguments(int argc, char** argv, Options& options)
     int files = 0;
     bool bOptions = true;
     bool bTolerance = false;
+    int mergeOptions = 0;  // --merge and any option it does not take
     PixelRule& rule = options.pair.rule;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -206,6 +225,7 @@ int ParseArguments(int argc, char** argv, Options& options)
                 return UsageError("--ignore: " + Printable(bad) + " is not an area x1:y1-x2:y2 (x1 <= x2, y1 <= y2)");
         } else if (bOptions && arg == "--regions") {
             options.pair.bRegions = true;
+            options.bShowRegions = true;
         } else if (bOptions && IsOption(arg, "--max-regions")) {
             const char* value = OptionValue(argc, argv, i, "--max-regions");
             long long kept;
@@ -224,6 +244,21 @@ int ParseArguments(int argc, char** argv, Options& options)
                 return UsageError("--max-diff-ratio takes a decimal number from 0 to 1");
         } else if (bOptions && arg == "--diff-mask") {
             options.pair.bDiffMask = true;
+        } else if (bOptions && IsOption(arg, "--report")) {
+            const char* value = OptionValue(argc, argv, i, "--report");
+            if (!value || !*value)
+                return UsageError("--report takes the folder to write the report in");
+            options.reportDir = value;
+        } else if (bOptions && IsOption(arg, "--shard")) {
+            const char* value = OptionValue(argc, argv, i, "--shard");
+            int shard = 0, shards = 0, used = 0;
+            if (!value || std::sscanf(value, "%d/%d%n", &shard, &shards, &used) != 2 || value[used] ||
+                !std::isdigit(uchar(value[0])) || shard < 1 || shards < shard || shards > 1000000)
+                return UsageError("--shard takes K/N, 1 <= K <= N");
+            options.pair.shard = shard;
+            options.pair.shards = shards;
+        } else if (bOptions && arg == "--merge") {
+            options.bMerge = true;
         } else if (bOptions && IsOption(arg, "--diff-image")) {
             const char* value = OptionValue(argc, argv, i, "--diff-image");
             if (!value || !*value || std::string(value) == "-")
@@ -234,10 +269,20 @@ int ParseArguments(int argc, char** argv, Options& options)
         } else if (arg == "-") {
             return UsageError("standard input cannot be compared: name a file (./- for a file called -)");
         } else {
-            if (files == 2)
-                return UsageError("give exactly two files or two folders");
-            options.paths[files++] = argv[i];
+            options.merged.push_back(argv[i]);
+            if (files < 2)
+                options.paths[files] = argv[i];
+            ++files;
         }
+        if (bOptions && arg.rfind("--", 0) == 0 && arg != "--" && arg != "--json" && !IsOption(arg, "--report"))
+            ++mergeOptions;
+    }
+    if (options.bMerge) {
+        if (mergeOptions > 1)
+            return UsageError("--merge takes only --json and --report: the rest comes from the shards");
+        if (files == 0)
+            return UsageError("--merge takes the shards' JSON documents");
+        return -1;
     }
     if (files != 2)
         return UsageError("give exactly two files or two folders");
@@ -245,8 +290,8 @@ int ParseArguments(int argc, char** argv, Options& options)
         return UsageError("--tolerance and --threshold are two rules: give one");
     if (options.pair.bDiffMask && options.pair.diffImage.empty())
         return UsageError("--diff-mask needs --diff-image");
-    // The JSON always has the regions.
-    options.pair.bRegions = options.pair.bRegions || options.bJson;
+    // The JSON and the report always have the regions.
+    options.pair.bRegions = options.pair.bRegions || options.bJson || !options.reportDir.empty();
     return -1;
 }
 
@@ -287,12 +332,41 @@ int Run(int argc, char** argv)
         return status;
 
     COut out;
+    if (options.bMerge) {
+        std::string failure;
+        const int status = MergeShards(options.merged, options.bJson, options.reportDir, out, failure);
+        if (!failure.empty())
+            Fail(failure);
+        if (!out.Finish()) {
+            Fail("the results could not be written to standard output");
+            return c_nExitTrouble;
+        }
+        return status;
+    }
     CReport report(out, options.bJson, options.pair);
+    report.ShowRegions(options.bShowRegions);
     const std::string first = options.paths[0], second = options.paths[1];
     const bool folders = IsFolder(first);
     if (folders != IsFolder(second)) {
         Fail(Printable(folders ? first : second) + ": a folder, compared only with a folder");
         return c_nExitTrouble;
+    }
+    if (options.pair.shards > 1 && !folders)
+        return UsageError("--shard splits folders, not a pair of files");
+
+    CReportPage page;
+    const std::string& reportDir = options.reportDir;
+    if (!reportDir.empty()) {
+        // The report's files must never replace an input.
+        if (Overlap(reportDir, first) || Overlap(reportDir, second)) {
+            Fail(Printable(reportDir) + ": the report's folder must lie apart from the inputs");
+            return c_nExitTrouble;
+        }
+        if (!page.Begin(reportDir)) {
+            Fail(Printable(reportDir) + ": the report's folder could not be made");
+            return c_nExitTrouble;
+        }
+        report.SetPage(&page, reportDir);
     }
 
     bool trouble = false;
@@ -306,10 +380,12 @@ int Run(int argc, char** argv)
             Fail(Printable(images) + ": the difference images' folder must lie outside both input folders");
             return c_nExitTrouble;
         }
-        CompareFolders(first, second, options.pair, report);
+        CompareFolders(first, second, options.pair, report, reportDir.empty() ? nullptr : &page);
         trouble = report.Troubled() > 0;
     } else {
         options.pair.threads = int(std::max(1u, std::thread::hardware_concurrency()));
+        if (!reportDir.empty())
+            options.pair.reportImages = page.PairImagesPath(0);
         PairResult result;
         ComparePair(first, second, options.pair, result);
         if (result.trouble != Trouble::None) {
@@ -317,6 +393,10 @@ int Run(int argc, char** argv)
             trouble = true;
         }
         report.Pair(first, second, result);
+    }
+    if (!reportDir.empty() && !page.Finish(report.Head(first, second), report.Summary())) {
+        Fail(Printable(reportDir) + ": the report could not be written");
+        trouble = true;
     }
     if (!out.Finish()) {
         Fail("the results could not be written to standard output");

@@ -4,6 +4,7 @@
 #include "Platform.h"
 #include "Printable.h"
 #include "Report.h"
+#include "ReportPage.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -109,8 +110,17 @@ private:
 
 } // namespace
 
+int ShareOf(const std::string& relative, int shards)
+{
+    // 64-bit FNV-1a
+    uint64_t hash = 0xcbf29ce484222325u;
+    for (const unsigned char c : relative)
+        hash = (hash ^ c) * 0x100000001b3u;
+    return int(hash % uint64_t(shards)) + 1;
+}
+
 void CompareFolders(const std::string& expected, const std::string& actual, const PairOptions& options,
-                    CReport& report)
+                    CReport& report, const CReportPage* page)
 {
     const Listing sides[2] = {List(expected), List(actual)};
     const std::string roots[2] = {expected, actual};
@@ -126,6 +136,8 @@ void CompareFolders(const std::string& expected, const std::string& actual, cons
     std::erase_if(all, [&](const std::string& path) { return Below(unreadable, path); });
     all.insert(all.end(), unreadable.begin(), unreadable.end());
     std::sort(all.begin(), all.end());
+    if (options.shards > 1)
+        std::erase_if(all, [&](const std::string& path) { return ShareOf(path, options.shards) != options.shard; });
 
     const auto compare = [&](size_t index) {
         auto result = std::make_unique<PairResult>();
@@ -148,6 +160,8 @@ void CompareFolders(const std::string& expected, const std::string& actual, cons
             pairOptions.bImageOnlyIfDiffering = true;
             if (!options.diffImage.empty())
                 pairOptions.diffImage = Join(options.diffImage, relative);
+            if (page)
+                pairOptions.reportImages = page->PairImagesPath(index);
             ComparePair(Join(expected, relative), Join(actual, relative), pairOptions, *result);
         } catch (const std::bad_alloc&) {
             SetTrouble(*result, Trouble::OutOfMemory, Printable(relative));

@@ -395,6 +395,7 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
     result.passed = false;
     result.regions.clear();
     result.regionsLeftOut = 0;
+    result.reportImages.clear();
     result.list.Clear();
 
     Pair pair{{&first, &second}, {}};
@@ -430,6 +431,12 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
                 return WriteDiffImage(out, views[0], judge, options.bDiffMask);
             }))
             return;
+        if (!options.reportImages.empty() && result.summary.count > 0) {
+            if (const Trouble trouble = WriteReportImages(options.reportImages, views[0], views[1], judge);
+                trouble != Trouble::None)
+                return SetTrouble(result, trouble, Printable(options.reportImages));
+            result.reportImages = options.reportImages;
+        }
     } else if (!wantsPlaces && fileA.IsBmp() && fileB.IsBmp()) {
         if (const Trouble trouble = CountBmpBands(pair, options.rule.tolerance, options.threads, result.summary);
             trouble != Trouble::None)

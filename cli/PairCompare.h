@@ -21,13 +21,17 @@ struct PairOptions
     std::string diffImage;    // where to write the difference image; empty: none
     bool bImageOnlyIfDiffering = false;  // and its missing folders, only for a pair that differs
     int threads = 1;          // for the bands of one large pair
+    std::string reportImages; // where a report's pictures of the pair go, if it differs
+    int shard = 1;            // folders: compare only the pairs of share `shard`
+    int shards = 1;           // ... of this many
 
     bool HasLimit() const { return maxDiffPixels >= 0 || maxDiffRatio >= 0; }
     // Whether the pair goes beyond the exact count: every pixel is judged
     // by the rule with its neighbours at hand.
     bool NeedsJudge() const
     {
-        return rule.Perceptual() || rule.bAntialiasing || !rule.ignored.empty() || bRegions || bDiffMask;
+        return rule.Perceptual() || rule.bAntialiasing || !rule.ignored.empty() || bRegions || bDiffMask ||
+               !reportImages.empty();
     }
 };
 
@@ -43,6 +47,7 @@ struct PairResult
     bool passed = false;      // equal, or within the limits
     std::vector<DiffRegion> regions;  // with PairOptions::bRegions, largest first
     int64_t regionsLeftOut = 0;
+    std::string reportImages;    // the report's pictures of the pair, when written
     DiffList list;            // with PairOptions::bList
 };
 

@@ -119,3 +119,6 @@ void WriteErrorLine(const std::string& line);
 // UTF-8 from the UTF-16 of a Windows argument.
 std::string Narrow(const wchar_t* wide);
 #endif
+
+// `bytes` in base64, on one line.
+std::string Base64(const std::string& bytes);

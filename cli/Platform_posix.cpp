@@ -14,6 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+extern "C" {
+#include <b64/cencode.h>
+}
+
 namespace {
 
 // The mapped inputs, for the bus-error handler: a range whose pages it may
@@ -397,4 +401,24 @@ void WriteErrorLine(const std::string& line)
 {
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
+}
+
+std::string Base64(const std::string& bytes)
+{
+    // libb64 takes an int's worth at a time and breaks lines every 72
+    // characters; the breaks are taken out.
+    constexpr size_t c_cbPiece = 3 << 20;
+    std::string text;
+    std::string piece(c_cbPiece / 3 * 4 + c_cbPiece / 54 + 16, '\0');
+    base64_encodestate state;
+    base64_init_encodestate(&state);
+    for (size_t at = 0; at < bytes.size(); at += c_cbPiece) {
+        const size_t count = std::min(c_cbPiece, bytes.size() - at);
+        const int written = base64_encode_block(bytes.data() + at, int(count), piece.data(), &state);
+        text.append(piece.data(), size_t(written));
+    }
+    const int last = base64_encode_blockend(piece.data(), &state);
+    text.append(piece.data(), size_t(last));
+    std::erase(text, '\n');
+    return text;
 }

@@ -5,6 +5,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <io.h>
 
@@ -228,4 +229,18 @@ void WriteErrorLine(const std::string& line)
     }
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
+}
+
+std::string Base64(const std::string& bytes)
+{
+    const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+    const BYTE* data = reinterpret_cast<const BYTE*>(bytes.data());
+    DWORD size = 0;
+    if (bytes.size() > 0x3FFFFFFF || !CryptBinaryToStringA(data, DWORD(bytes.size()), flags, nullptr, &size))
+        return {};
+    std::string text(size, '\0');
+    if (!CryptBinaryToStringA(data, DWORD(bytes.size()), flags, text.data(), &size))
+        return {};
+    text.resize(size);
+    return text;
 }

@@ -135,8 +135,12 @@ private:
 // Inflates the whole image data stream of `png` to its end.
 Trouble CheckPngImageData(const PngFile& png);
 
+// Where an encoded PNG goes, piece by piece; false when a piece could not
+// be taken.
+using PngSink = std::function<bool(const void* bytes, size_t count)>;
+
 // Writes a width x height 8-bit RGB PNG (RGBA with four `channels`) to
 // `out`; `row(y, pixels)` fills picture row y (top first) in blue, green,
 // red (and alpha) order. False if anything failed.
-bool EncodePng(COutputFile& out, int32_t width, int32_t height, int channels,
+bool EncodePng(const PngSink& out, int32_t width, int32_t height, int channels,
                const std::function<void(int32_t y, unsigned char* pixels)>& row);

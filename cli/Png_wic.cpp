@@ -163,7 +163,7 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image)
     return CheckPngImageData(png);
 }
 
-bool EncodePng(COutputFile& out, int32_t width, int32_t height, int channels,
+bool EncodePng(const PngSink& out, int32_t width, int32_t height, int channels,
                const std::function<void(int32_t y, unsigned char* pixels)>& row)
 {
     const CComThread com;
@@ -200,7 +200,7 @@ bool EncodePng(COutputFile& out, int32_t width, int32_t height, int channels,
     for (ULONGLONG left = stat.cbSize.QuadPart; left > 0;) {
         ULONG got = 0;
         if (FAILED(memory->Read(buffer.data(), ULONG(std::min<ULONGLONG>(left, buffer.size())), &got)) || got == 0 ||
-            !out.Write(buffer.data(), got))
+            !out(buffer.data(), got))
             return false;
         left -= got;
     }

@@ -1,6 +1,7 @@
 #include "Report.h"
 
 #include "Printable.h"
+#include "ReportPage.h"
 
 #include <nlohmann/json.hpp>
 
@@ -98,7 +99,7 @@ std::string CReport::CountText(const PairResult& result) const
 
 void CReport::PutRegions(const PairResult& result, const char* indent)
 {
-    if (!m_options.bRegions || result.trouble != Trouble::None)
+    if (!m_bShowRegions || result.trouble != Trouble::None)
         return;
     std::string text;
     for (const DiffRegion& region : result.regions)
@@ -139,7 +140,8 @@ void CReport::PutList(const DiffList& list)
 void CReport::PutPairJson(const std::string* relative, const std::string& first, const std::string& second,
                           const PairResult& result)
 {
-    std::string text = PairJson(relative, first, second, result);
+    const nlohmann::json object = PairJson(relative, first, second, result);
+    std::string text = Dump(object);
     if (!m_options.bList || result.trouble != Trouble::None) {
         m_out.Put(text);
         return;
@@ -150,8 +152,8 @@ void CReport::PutPairJson(const std::string* relative, const std::string& first,
     m_out.Put("]}");
 }
 
-std::string CReport::PairJson(const std::string* relative, const std::string& first, const std::string& second,
-                              const PairResult& result) const
+nlohmann::json CReport::PairJson(const std::string* relative, const std::string& first, const std::string& second,
+                                 const PairResult& result) const
 {
     nlohmann::json pair;
     if (relative)
@@ -160,7 +162,7 @@ std::string CReport::PairJson(const std::string* relative, const std::string& fi
     pair["second"] = second;
     if (result.trouble != Trouble::None) {
         pair["trouble"] = {{"code", TroubleCode(result.trouble)}, {"message", result.message}};
-        return Dump(pair);
+        return pair;
     }
     pair["width"] = result.width;
     pair["height"] = result.height;
@@ -179,12 +181,16 @@ std::string CReport::PairJson(const std::string* relative, const std::string& fi
     }
     pair["regions"] = regions;
     pair["regions_left_out"] = result.regionsLeftOut;
-    return Dump(pair);
+    if (!result.reportImages.empty())
+        pair["images"] = ReportPairImages(result.reportImages);
+    return pair;
 }
 
 void CReport::Pair(const std::string& first, const std::string& second, const PairResult& result)
 {
     Count(result);
+    if (m_pPage)
+        m_pPage->AddPair(PairJson(nullptr, first, second, result), result.reportImages);
     if (m_bJson) {
         PutPairJson(nullptr, first, second, result);
         m_out.Put("\n");
@@ -202,9 +208,7 @@ void CReport::BeginFolders(const std::string& expected, const std::string& actua
     // The pairs are written as they are compared, so the document is opened
     // and closed by hand around them.
     if (m_bJson) {
-        nlohmann::json head{{"first", expected}, {"second", actual}};
-        AddRule(head, m_options);
-        std::string text = Dump(head);
+        std::string text = Dump(Head(expected, actual));
         text.pop_back();  // the closing brace
         m_out.Put(text + ",\"pairs\":[\n");
     }
@@ -214,6 +218,8 @@ void CReport::FolderPair(const std::string& relative, const std::string& first, 
                          const PairResult& result)
 {
     Count(result);
+    if (m_pPage)
+        m_pPage->AddPair(PairJson(&relative, first, second, result), result.reportImages);
     if (m_bJson) {
         if (!m_bFirstPair)
             m_out.Put(",\n");
@@ -228,17 +234,31 @@ void CReport::FolderPair(const std::string& relative, const std::string& first, 
     m_bFirstPair = false;
 }
 
+nlohmann::json CReport::Head(const std::string& expected, const std::string& actual) const
+{
+    nlohmann::json head{{"first", expected}, {"second", actual}};
+    AddRule(head, m_options);
+    if (m_options.shards > 1)
+        head["shard"] = {{"index", m_options.shard}, {"count", m_options.shards}};
+    if (m_pPage)
+        head["report"] = m_reportDir;
+    return head;
+}
+
+nlohmann::json CReport::Summary() const
+{
+    return {{"pairs", m_nSame + m_nPassed + m_nDiffering + m_nTroubled},
+            {"same", m_nSame},
+            {"passed", m_nPassed},
+            {"differing", m_nDiffering},
+            {"trouble", m_nTroubled}};
+}
+
 void CReport::EndFolders()
 {
     const int pairs = m_nSame + m_nPassed + m_nDiffering + m_nTroubled;
     if (m_bJson) {
-        m_out.Put("\n],\"summary\":" +
-                  Dump({{"pairs", pairs},
-                        {"same", m_nSame},
-                        {"passed", m_nPassed},
-                        {"differing", m_nDiffering},
-                        {"trouble", m_nTroubled}}) +
-                  "}\n");
+        m_out.Put("\n],\"summary\":" + Dump(Summary()) + "}\n");
         return;
     }
     std::string text = std::to_string(pairs) + " pairs: " + std::to_string(m_nSame) + " same, ";

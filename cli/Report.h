@@ -2,6 +2,8 @@
 
 #include "PairCompare.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -19,12 +21,26 @@ private:
     bool m_bFailed = false;
 };
 
+class CReportPage;
+
 // The results in the form asked for: text (a count, a list, or a line per
-// pair of folders) or one JSON document.
+// pair of folders) or one JSON document; with a page, the report for a
+// browser as well.
 class CReport
 {
 public:
     CReport(COut& out, bool json, const PairOptions& options) : m_out(out), m_bJson(json), m_options(options) {}
+
+    // Whether the text tells each pair's regions.
+    void ShowRegions(bool show) { m_bShowRegions = show; }
+
+    // The browser report that gets every pair too, from `reportDir` (as it
+    // was given, for the JSON).
+    void SetPage(CReportPage* page, const std::string& reportDir)
+    {
+        m_pPage = page;
+        m_reportDir = reportDir;
+    }
 
     void Pair(const std::string& first, const std::string& second, const PairResult& result);
 
@@ -38,11 +54,16 @@ public:
     int Differing() const { return m_nDiffering; }
     int Troubled() const { return m_nTroubled; }
 
+    // The folders' document before its pairs: the two folders, the rule and
+    // where the report and the share of the pairs are.
+    nlohmann::json Head(const std::string& expected, const std::string& actual) const;
+    nlohmann::json Summary() const;
+
 private:
     void PutPairJson(const std::string* relative, const std::string& first, const std::string& second,
                      const PairResult& result);
-    std::string PairJson(const std::string* relative, const std::string& first, const std::string& second,
-                         const PairResult& result) const;
+    nlohmann::json PairJson(const std::string* relative, const std::string& first, const std::string& second,
+                            const PairResult& result) const;
     void PutList(const DiffList& list);
     void PutRegions(const PairResult& result, const char* indent);
     std::string CountText(const PairResult& result) const;
@@ -56,4 +77,7 @@ private:
     int m_nDiffering = 0;
     int m_nTroubled = 0;
     bool m_bFirstPair = true;
+    bool m_bShowRegions = false;
+    CReportPage* m_pPage = nullptr;
+    std::string m_reportDir;
 };

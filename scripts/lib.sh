@@ -3,18 +3,32 @@
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-native_packages=(cmake make g++ googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libspng-dev zlib1g-dev pkg-config)
+native_packages=(cmake make g++ googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libspng-dev zlib1g-dev libb64-dev pkg-config)
 sanitize_packages=(clang libclang-rt-14-dev)
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev
                   wine wine64 xvfb xdotool imagemagick fonts-horai-umefont unzip)
 # The core and the comparer cross-built for ARM64 and run under qemu-user,
 # with Debian's arm64 libraries installed beside the host's.
-aarch64_packages=(g++-aarch64-linux-gnu qemu-user libspng-dev:arm64 zlib1g-dev:arm64 libstdc++6:arm64)
+aarch64_packages=(g++-aarch64-linux-gnu qemu-user libspng-dev:arm64 zlib1g-dev:arm64 libb64-dev:arm64 libstdc++6:arm64)
 package_check_packages=(dpkg-dev lintian)
 # The benchmarks and the cross-check: peers from the npm registry (npm comes
 # with some builds of nodejs, on its own with Debian's), pairs drawn by
 # ImageMagick.
 bench_packages=(nodejs imagemagick fonts-dejavu-core)
+# The comparer's report is tested in Debian's chromium, driven from node.
+report_packages=(chromium nodejs fonts-dejavu-core)
+
+# The browser driver from the npm registry, pointed at Debian's chromium
+# (it downloads no browser of its own).
+need_browser_driver() {
+  command -v npm >/dev/null || need_packages npm
+  local tools=$repo/build/report-tools
+  if [[ ! -f $tools/node_modules/puppeteer-core/package.json ]]; then
+    mkdir -p "$tools"
+    (cd "$tools" && npm install --silent --no-audit --no-fund puppeteer-core@24 >/dev/null)
+  fi
+  cp "$repo/tests/report/report-test.mjs" "$tools/"
+}
 
 # Installs those of the named packages that are not installed yet; asks apt
 # for its lists only then.

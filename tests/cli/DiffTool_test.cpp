@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -405,6 +406,61 @@ TEST_F(DiffTool, JudgesByTheScreenshotOptionsAndItsLimits)
     EXPECT_EQ(folders.status, 1);
     EXPECT_EQ(folders.out, "three.bmp: 3, over the limit\ntwo.bmp: 2, within the limit\n"
                            "2 pairs: 0 same, 1 within the limit, 1 differing, 0 in trouble\n");
+}
+
+// Three jobs with --shard compare every pair once between them, and --merge
+// of their JSON gives what one run over the folders gives.
+TEST_F(DiffTool, SplitsFoldersIntoSharesAndMergesThem)
+{
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "page-" + std::to_string(i) + (i % 4 ? ".bmp" : "/nested.bmp");
+        WriteBoth(name, Picture(5, 4), Picture(5, 4, i % 3 ? Gradient : Changed));
+    }
+    m_dir.WriteBmp("A/only-here.bmp", Picture(2, 2));
+    const std::string a = Quote(m_dir.Path() / "A"), b = Quote(m_dir.Path() / "B");
+    const Outcome whole = Run({"--threshold", "0.05", a, b});
+    std::vector<std::string> shards, seen;
+    for (int k = 1; k <= 3; ++k) {
+        const auto file = m_dir.Path() / ("shard-" + std::to_string(k) + ".json");
+        std::ofstream(file) << Run({"--json", "--threshold", "0.05", "--shard", std::to_string(k) + "/3", a, b}).out;
+        shards.push_back(Quote(file));
+        const auto json = nlohmann::json::parse(ReadFile(file));
+        EXPECT_EQ(json["shard"], (nlohmann::json{{"index", k}, {"count", 3}}));
+        EXPECT_LT(json["pairs"].size(), 13u) << "share " << k;
+        for (const auto& pair : json["pairs"])
+            seen.push_back(pair["path"]);
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen.size(), 13u);
+    EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end());
+
+    const Outcome merged = Run({"--merge", shards[2], shards[0], shards[1]});
+    EXPECT_EQ(merged.status, whole.status);
+    EXPECT_EQ(merged.out, whole.out);
+    EXPECT_EQ(merged.status, 2);  // the file on one side only
+
+    // Shards that are not one split of one run are refused.
+    const auto other = m_dir.Path() / "other-rule.json";
+    std::ofstream(other) << Run({"--json", "--shard", "2/3", a, b}).out;
+    const auto notShard = m_dir.Path() / "not-a-shard.json";
+    std::ofstream(notShard) << Run({"--json", a, b}).out;
+    struct Case { std::vector<std::string> args; std::string says; };
+    const Case refused[] = {
+        {{"--merge", shards[0], shards[1]}, "1 of the 3 shares are missing"},
+        {{"--merge", shards[0], shards[1], shards[1]}, "does not fit a split into 3"},
+        {{"--merge", shards[0], Quote(other), shards[2]}, "another rule"},
+        {{"--merge", Quote(notShard)}, "not the JSON of a folder run with --shard"},
+        {{"--merge", "--tolerance", "3", shards[0]}, "--merge takes only --json and --report"},
+        {{"--shard", "0/3", a, b}, "--shard takes K/N"},
+        {{"--shard", "4/3", a, b}, "--shard takes K/N"},
+        {{"--shard", "1/2", m_first, m_second}, "splits folders"},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const Outcome result = Run(c.args);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+    }
 }
 
 // Folders built here: a pair the same, one differing, one of another size,
