@@ -168,9 +168,11 @@
       image.addEventListener('mousemove', (event) => point(event.offsetX, event.offsetY));
       canvas.append(image);
     });
-    box.append(element('span', { class: 'label' }, label), canvas);
+    box.append(canvas);
     box.addEventListener('scroll', () => follow(box));
-    return box;
+    const column = element('div', { class: 'column' });
+    column.append(element('span', { class: 'label' }, label), box);
+    return column;
   }
 
   // Every pane shows the same place: one pans, the others follow.
@@ -185,7 +187,7 @@
   function showPictures() {
     clearInterval(state.timer);
     const stage = $('stage');
-    const kept = stage.querySelector('.pane');
+    const kept = stage.querySelector('.pane');  // where the view was, kept across views and zooms
     const scroll = kept ? [kept.scrollLeft, kept.scrollTop] : [0, 0];
     stage.replaceChildren();
     $('wipe').hidden = state.view !== 'slider';
