@@ -408,6 +408,34 @@ TEST_F(DiffTool, JudgesByTheScreenshotOptionsAndItsLimits)
                            "2 pairs: 0 same, 1 within the limit, 1 differing, 0 in trouble\n");
 }
 
+// The report's files, with pictures for the differing pairs only; never
+// among the inputs.
+TEST_F(DiffTool, WritesAReportWithPicturesOfDifferingPairsOnly)
+{
+    WriteBoth("equal.bmp", Picture(5, 4), Picture(5, 4));
+    WriteBoth("changed.bmp", Picture(5, 4), Picture(5, 4, Changed));
+    const auto report = m_dir.Path() / "report";
+    const std::string a = Quote(m_dir.Path() / "A"), b = Quote(m_dir.Path() / "B");
+    EXPECT_EQ(Run({"--report", Quote(report), a, b}).status, 1);
+    for (const char* file : {"index.html", "report.js", "report.css"})
+        EXPECT_FALSE(ReadFile(report / file).empty()) << file;
+    const std::string data = ReadFile(report / "data.js");
+    EXPECT_EQ(data.rfind("window.tobrelReport = {", 0), 0u);
+    const auto json = nlohmann::json::parse(data.substr(data.find('{'), data.rfind('}') - data.find('{') + 1));
+    EXPECT_EQ(json["summary"]["differing"], 1);
+    ASSERT_EQ(json["pairs"].size(), 2u);
+    EXPECT_EQ(json["pairs"][0]["images"], "pairs/0.js");
+    EXPECT_FALSE(json["pairs"][1].contains("images"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(report / "pairs"), {}), 1);
+    const std::string pictures = ReadFile(report / "pairs" / "0.js");
+    EXPECT_EQ(pictures.rfind("tobrelReportPair(document.currentScript, {\"expected\": \"data:image/png;base64,iVBORw0KGgo", 0), 0u);
+
+    const Outcome inside = Run({"--report", Quote(m_dir.Path() / "A" / "report"), a, b});
+    EXPECT_EQ(inside.status, 2);
+    EXPECT_NE(inside.err.find("must lie apart from the inputs"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "A" / "report"));
+}
+
 // Three jobs with --shard compare every pair once between them, and --merge
 // of their JSON gives what one run over the folders gives.
 TEST_F(DiffTool, SplitsFoldersIntoSharesAndMergesThem)
