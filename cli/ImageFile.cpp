@@ -23,19 +23,11 @@ Trouble CImageFile::Open(const std::string& path)
             m_pMapped = m_file.Map();
         return trouble;
     }
-    // Checked in place where the file can be mapped, else read whole first.
-    const size_t size = size_t(m_file.Size());
-    const uint8_t* bytes = m_file.Map();
-    std::unique_ptr<uint8_t[]> read;
-    if (!bytes) {
-        read.reset(new (std::nothrow) uint8_t[size]);
-        if (!read)
-            return Trouble::OutOfMemory;
-        if (!m_file.ReadAt(0, read.get(), size))
-            return Trouble::CannotRead;
-        bytes = read.get();
-    }
-    Trouble trouble = ReadPngFile(bytes, size, m_png);
+    // Read in pieces, never held whole: the image data is read again as it
+    // is decoded.
+    Trouble trouble = ReadPngFile(m_file.Size(), [this](uint64_t offset, uint8_t* out, size_t bytes) {
+        return m_file.ReadAt(offset, out, bytes);
+    }, m_png);
     if (trouble != Trouble::None && !m_file.Unchanged())
         trouble = Trouble::CannotRead;  // damage that came from a file changing meanwhile
     m_nWidth = m_png.width;

@@ -32,7 +32,7 @@ public:
     // same header, palette, transparency and image data.
     bool SamePngData(const CImageFile& other) const
     {
-        return m_bPng && other.m_bPng && m_png.pixelChunks == other.m_png.pixelChunks;
+        return m_bPng && other.m_bPng && m_png.SameData(other.m_png);
     }
 
     // What Decode allocates for `channels`.

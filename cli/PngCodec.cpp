@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -12,9 +13,21 @@ namespace {
 
 const uint8_t c_abSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
+// A chunk other than the image data that the decoder gets is held whole;
+// valid ones are small (a palette, its transparency).
+constexpr uint32_t c_cbMaxKeptChunk = 1 << 20;
+
 uint32_t Big32(const uint8_t* p)
 {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+void Put32(uint8_t* p, uint32_t value)
+{
+    p[0] = uint8_t(value >> 24);
+    p[1] = uint8_t(value >> 16);
+    p[2] = uint8_t(value >> 8);
+    p[3] = uint8_t(value);
 }
 
 bool IsType(const uint8_t* type, const char* name)
@@ -61,8 +74,7 @@ uint32_t Crc32(const uint8_t* data, size_t size)
     return uint32_t(crc);
 }
 
-CImageDataStream::CImageDataStream(const PngFile& png)
-    : m_bytes(png.pixelChunks), m_nAt(0), m_nFirst(0), m_nEnd(0)
+CImageDataStream::CImageDataStream(const PngFile& png) : m_png(png)
 {
     auto* stream = new (std::nothrow) z_stream_s();
     if (stream && inflateInit(stream) != Z_OK) {
@@ -70,20 +82,11 @@ CImageDataStream::CImageDataStream(const PngFile& png)
         stream = nullptr;
     }
     m_pStream.reset(stream);
-    // The image data chunks follow each other; anything else among them
-    // makes the file damaged.
-    bool seen = false;
-    for (size_t at = sizeof c_abSignature; at + 12 <= m_bytes.size();) {
-        const size_t next = at + 12 + Big32(m_bytes.data() + at);
-        if (IsType(m_bytes.data() + at + 4, "IDAT")) {
-            m_bApart = m_bApart || (seen && m_nEnd != at);
-            m_nFirst = seen ? m_nFirst : at;
-            m_nEnd = next;
-            seen = true;
-        }
-        at = next;
+    try {
+        m_input.resize(1 << 16);
+    } catch (const std::bad_alloc&) {
+        m_pStream.reset();
     }
-    m_nAt = m_nFirst;
 }
 
 void CImageDataStream::StreamEnd::operator()(z_stream_s* stream) const
@@ -94,17 +97,22 @@ void CImageDataStream::StreamEnd::operator()(z_stream_s* stream) const
 
 CImageDataStream::~CImageDataStream() = default;
 
-bool CImageDataStream::NextChunk()
+bool CImageDataStream::NextInput()
 {
-    while (m_nAt < m_nEnd) {
-        const uint32_t length = Big32(m_bytes.data() + m_nAt);
-        const uint8_t* data = m_bytes.data() + m_nAt + 8;
-        m_nAt += 12 + size_t(length);
-        if (length > 0 && IsType(data - 4, "IDAT")) {
-            m_pStream->next_in = const_cast<Bytef*>(data);
-            m_pStream->avail_in = length;
-            return true;
+    const std::vector<PngSpan>& spans = m_png.imageData;
+    for (; m_nSpan < spans.size(); ++m_nSpan, m_nSpanDone = 0) {
+        const PngSpan& span = spans[m_nSpan];
+        if (m_nSpanDone == span.length)
+            continue;
+        const size_t count = size_t(std::min<uint64_t>(m_input.size(), span.length - m_nSpanDone));
+        if (!m_png.read(span.offset + m_nSpanDone, m_input.data(), count)) {
+            m_bReadFailed = true;
+            return false;
         }
+        m_nSpanDone += count;
+        m_pStream->next_in = m_input.data();
+        m_pStream->avail_in = uInt(count);
+        return true;
     }
     return false;
 }
@@ -114,22 +122,24 @@ Trouble CImageDataStream::Next(uint8_t* out, size_t capacity, size_t& produced)
     produced = 0;
     if (!m_pStream)
         return Trouble::OutOfMemory;
-    if (m_bApart || m_nFirst == m_nEnd)
+    if (m_png.bDataApart || m_png.imageData.empty())
         return Trouble::PngDamaged;
     z_stream_s& zs = *m_pStream;
     zs.next_out = out;
     zs.avail_out = uInt(capacity);
     while (!m_bEnded && zs.avail_out > 0) {
-        if (zs.avail_in == 0 && !NextChunk())
-            return Trouble::PngDamaged;  // the stream stops before its end
+        if (zs.avail_in == 0 && !NextInput())
+            return m_bReadFailed ? Trouble::CannotRead : Trouble::PngDamaged;  // the stream stops before its end
         const int status = inflate(&zs, Z_NO_FLUSH);
         if (status == Z_MEM_ERROR)
             return Trouble::OutOfMemory;
         if (status == Z_STREAM_END) {
             m_bEnded = true;
             // Nothing may follow the end: neither in its chunk nor after it.
-            if (zs.avail_in > 0 || NextChunk())
+            if (zs.avail_in > 0 || NextInput())
                 return Trouble::PngDamaged;
+            if (m_bReadFailed)
+                return Trouble::CannotRead;
         } else if (status != Z_OK && status != Z_BUF_ERROR) {
             return Trouble::PngDamaged;
         }
@@ -155,33 +165,120 @@ bool IsPng(const uint8_t* data, size_t size)
     return size >= sizeof c_abSignature && std::memcmp(data, c_abSignature, sizeof c_abSignature) == 0;
 }
 
-Trouble ReadPngFile(const uint8_t* data, size_t size, PngFile& png)
+Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png)
 {
-    if (!IsPng(data, size))
+    uint8_t head[sizeof c_abSignature];
+    if (size < sizeof head || !read(0, head, sizeof head))
+        return size < sizeof head ? Trouble::NotBitmap : Trouble::CannotRead;
+    if (!IsPng(head, sizeof head))
         return Trouble::NotBitmap;
-    png.pixelChunks.assign(data, data + sizeof c_abSignature);
-    for (size_t at = sizeof c_abSignature;;) {
-        if (size - at < 12)
+    png.pixelChunks.assign(head, head + sizeof head);
+    png.imageData.clear();
+    png.bDataApart = false;
+    png.read = read;
+    bool dataSeen = false, keptAfterData = false;
+    std::vector<uint8_t> piece(1 << 16), kept;
+    for (uint64_t at = sizeof c_abSignature;;) {
+        uint8_t header[8];
+        if (size - at < 12 || !read(at, header, sizeof header))
             return Trouble::CannotRead;
-        const uint32_t length = Big32(data + at);
+        const uint32_t length = Big32(header);
         if (length > size - at - 12)
             return Trouble::CannotRead;
-        const uint8_t* type = data + at + 4;
-        if (Crc32(type, size_t(length) + 4) != Big32(type + 4 + length))
+        const uint8_t* type = header + 4;
+        const bool data = IsType(type, "IDAT");
+        const bool keep = !data && PixelsDependOn(type);
+        // A chunk kept for the decoder is held whole; valid ones are small
+        // (a palette at most), and one the decoder does not know fails it.
+        if (keep && length > c_cbMaxKeptChunk)
+            return Trouble::PngDamaged;
+        kept.assign(header, header + sizeof header);
+        kept.resize(keep ? 12 + size_t(length) : 8);
+        uLong crc = crc32(crc32(0L, Z_NULL, 0), type, 4);
+        for (uint64_t done = 0; done < length;) {
+            const size_t count = size_t(std::min<uint64_t>(piece.size(), length - done));
+            uint8_t* into = keep ? kept.data() + 8 + done : piece.data();
+            if (!read(at + 8 + done, into, count))
+                return Trouble::CannotRead;
+            crc = crc32(crc, into, uInt(count));
+            done += count;
+        }
+        uint8_t stored[4];
+        if (!read(at + 8 + length, stored, sizeof stored))
+            return Trouble::CannotRead;
+        if (uint32_t(crc) != Big32(stored))
             return Trouble::PngDamaged;
         if (at == sizeof c_abSignature) {
             if (!IsType(type, "IHDR") || length != 13)
                 return Trouble::PngDamaged;
-            if (const Trouble trouble = ReadHeader(type + 4, png); trouble != Trouble::None)
+            if (const Trouble trouble = ReadHeader(kept.data() + 8, png); trouble != Trouble::None)
                 return trouble;
         }
         png.bAlpha = png.bAlpha || IsType(type, "tRNS");
-        if (PixelsDependOn(type))
-            png.pixelChunks.insert(png.pixelChunks.end(), data + at, data + at + 12 + length);
-        at += 12 + size_t(length);
+        if (data) {
+            png.bDataApart = png.bDataApart || keptAfterData;
+            png.dataAt = dataSeen ? png.dataAt : png.pixelChunks.size();
+            png.imageData.push_back({at + 8, length, uint32_t(crc)});
+            dataSeen = true;
+        } else if (keep) {
+            std::memcpy(kept.data() + 8 + length, stored, sizeof stored);
+            png.pixelChunks.insert(png.pixelChunks.end(), kept.begin(), kept.end());
+            keptAfterData = dataSeen;
+        }
+        at += 12 + uint64_t(length);
         if (IsType(type, "IEND"))
             return length == 0 && at == size ? Trouble::None : Trouble::PngDamaged;
     }
+}
+
+Trouble ReadPngFile(const uint8_t* data, size_t size, PngFile& png)
+{
+    return ReadPngFile(size, [data, size](uint64_t offset, uint8_t* out, size_t bytes) {
+        if (offset > size || bytes > size - offset)
+            return false;
+        std::memcpy(out, data + offset, bytes);
+        return true;
+    }, png);
+}
+
+bool PngFile::Bytes(std::vector<uint8_t>& out) const
+{
+    out.assign(pixelChunks.begin(), pixelChunks.begin() + long(dataAt));
+    for (const PngSpan& span : imageData) {
+        const size_t at = out.size();
+        out.resize(at + 12 + span.length);
+        Put32(out.data() + at, span.length);
+        std::memcpy(out.data() + at + 4, "IDAT", 4);
+        if (!read(span.offset, out.data() + at + 8, span.length))
+            return false;
+        Put32(out.data() + at + 8 + span.length, span.crc);
+    }
+    out.insert(out.end(), pixelChunks.begin() + long(dataAt), pixelChunks.end());
+    return true;
+}
+
+bool PngFile::SameData(const PngFile& other) const
+{
+    // The checksums tell most differences apart without reading anything.
+    if (pixelChunks != other.pixelChunks || dataAt != other.dataAt || bDataApart != other.bDataApart ||
+        imageData.size() != other.imageData.size())
+        return false;
+    for (size_t i = 0; i < imageData.size(); ++i) {
+        if (imageData[i].length != other.imageData[i].length || imageData[i].crc != other.imageData[i].crc)
+            return false;
+    }
+    std::vector<uint8_t> mine(1 << 16), theirs(1 << 16);
+    for (size_t i = 0; i < imageData.size(); ++i) {
+        for (uint64_t done = 0; done < imageData[i].length;) {
+            const size_t count = size_t(std::min<uint64_t>(mine.size(), imageData[i].length - done));
+            if (!read(imageData[i].offset + done, mine.data(), count) ||
+                !other.read(other.imageData[i].offset + done, theirs.data(), count) ||
+                std::memcmp(mine.data(), theirs.data(), count) != 0)
+                return false;
+            done += count;
+        }
+    }
+    return true;
 }
 
 bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned entries)

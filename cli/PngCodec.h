@@ -21,7 +21,21 @@ struct z_stream_s;
 
 bool IsPng(const uint8_t* data, size_t size);
 
-// A PNG file read whole and checked chunk by chunk.
+// Reads `bytes` bytes of a file from `offset`; false when they are not all
+// there or cannot be read.
+using PngReader = std::function<bool(uint64_t offset, uint8_t* out, size_t bytes)>;
+
+// Where one image data chunk's contents lie in the file, and its checksum.
+struct PngSpan
+{
+    uint64_t offset;
+    uint32_t length;
+    uint32_t crc;
+};
+
+// A PNG file checked chunk by chunk. The image data stays in the file and
+// is read again, piece by piece, when it is inflated: memory holds neither
+// the file nor its image data.
 struct PngFile
 {
     int32_t width = 0;
@@ -31,14 +45,27 @@ struct PngFile
     bool bInterlaced = false;
     bool bAlpha = false;         // an alpha channel, or transparency from a tRNS chunk
     // The file with only the chunks the pixels depend on (the critical ones
-    // and tRNS): text, profiles and other metadata, however many or large,
-    // never reach the decoder.
+    // and tRNS) but the image data: text, profiles and other metadata,
+    // however many or large, never reach the decoder.
     std::vector<uint8_t> pixelChunks;
+    size_t dataAt = 0;              // where the image data chunks stood among them
+    std::vector<PngSpan> imageData;  // the image data chunks, in the file
+    bool bDataApart = false;         // other chunks (among those kept) between them
+    PngReader read;                  // the file's bytes
+
+    // The whole file as the decoder reads it, image data included.
+    bool Bytes(std::vector<uint8_t>& out) const;
+    // Whether `other` has the same header, palette, transparency and image
+    // data bytes: then both decode alike.
+    bool SameData(const PngFile& other) const;
 };
 
-// Checks the structure of the `size` bytes at `data` and keeps what the
-// decoder needs: 0, or the trouble (damaged: a bad checksum, a chunk after
-// the end; cut short; 16-bit samples; a side over 65,535 pixels).
+// Checks the structure of a file of `size` bytes read through `read` and
+// keeps what the decoder needs: 0, or the trouble (damaged: a bad checksum,
+// a chunk after the end; cut short or unreadable; 16-bit samples; a side
+// over 65,535 pixels). The file is read once, in small pieces.
+Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png);
+// The same for `size` bytes in memory, which must outlive `png`.
 Trouble ReadPngFile(const uint8_t* data, size_t size, PngFile& png);
 
 // The bytes decoding `png` into `channels` takes besides the file itself.
@@ -106,16 +133,14 @@ public:
     CImageDataStream& operator=(const CImageDataStream&) = delete;
 
     // Up to `capacity` inflated bytes into `out` (fewer only at the end);
-    // None, or the trouble: damage, a stream cut short, out of memory.
+    // None, or the trouble: damage, a stream cut short, the file no longer
+    // readable, out of memory.
     Trouble Next(uint8_t* out, size_t capacity, size_t& produced);
     bool Ended() const { return m_bEnded; }
 
-    // Where the image data chunks begin and end in png.pixelChunks.
-    size_t FirstChunk() const { return m_nFirst; }
-    size_t EndOfChunks() const { return m_nEnd; }
-
 private:
-    bool NextChunk();
+    // The next piece of image data from the file into the inflate's input.
+    bool NextInput();
 
     // Ends the inflate and frees the stream.
     struct StreamEnd
@@ -123,13 +148,13 @@ private:
         void operator()(z_stream_s* stream) const;
     };
 
-    const std::vector<uint8_t>& m_bytes;
+    const PngFile& m_png;
     std::unique_ptr<z_stream_s, StreamEnd> m_pStream;  // null when it could not start
-    size_t m_nAt;      // the next chunk to feed
-    size_t m_nFirst;
-    size_t m_nEnd;
+    std::vector<uint8_t> m_input;
+    size_t m_nSpan = 0;       // the chunk being fed
+    uint64_t m_nSpanDone = 0;  // and how much of it
     bool m_bEnded = false;
-    bool m_bApart = false;  // other chunks between the image data chunks
+    bool m_bReadFailed = false;
 };
 
 // Inflates the whole image data stream of `png` to its end.

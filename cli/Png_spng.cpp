@@ -73,13 +73,13 @@ private:
         m_nPendingAt = 0;
         switch (m_state) {
         case State::Before:
-            m_pending.assign(bytes.begin(), bytes.begin() + long(m_stream.FirstChunk()));
+            m_pending.assign(bytes.begin(), bytes.begin() + long(m_png.dataAt));
             m_state = State::Data;
             return true;
         case State::Data:
             return StoreData();
         case State::After:
-            m_pending.assign(bytes.begin() + long(m_stream.EndOfChunks()), bytes.end());
+            m_pending.assign(bytes.begin() + long(m_png.dataAt), bytes.end());
             m_state = State::Done;
             return true;
         case State::Done:

@@ -105,7 +105,14 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image)
     Com<IWICStream> stream;
     Com<IWICBitmapDecoder> decoder;
     Com<IWICBitmapFrameDecode> frame;
-    const std::vector<uint8_t>& data = png.pixelChunks;
+    // The system's decoder reads the file whole, from a copy in memory.
+    std::vector<uint8_t> data;
+    try {
+        if (!png.Bytes(data))
+            return Trouble::CannotRead;
+    } catch (const std::bad_alloc&) {
+        return Trouble::OutOfMemory;
+    }
     if (!Factory(factory) || !Own(stream, [&](IWICStream** p) { return factory->CreateStream(p); }) ||
         FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(data.data()), DWORD(data.size()))) ||
         !Own(decoder, [&](IWICBitmapDecoder** p) {
