@@ -34,6 +34,11 @@ public:
     {
         return m_bPng && other.m_bPng && m_png.SameData(other.m_png);
     }
+    // The same judged by checksums, without reading the image data.
+    bool LooksLikeSamePng(const CImageFile& other) const
+    {
+        return m_bPng && other.m_bPng && m_png.LooksSame(other.m_png);
+    }
 
     // What Decode allocates for `channels`.
     uint64_t DecodeMemory(int channels) const;

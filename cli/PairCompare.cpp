@@ -149,55 +149,50 @@ Trouble CountBmpBands(const Pair& pair, unsigned tolerance, int threads, DiffSum
 // The count of two PNG files decoded a band of rows at a time, both at
 // once: the second file on a thread of its own up to a few bands ahead, the
 // first here, each band compared as soon as both files have it. Nothing is
-// held whole. A pair whose pixels come from the same bytes is equal once
-// one file is decoded to its end and found sound. Returns the trouble and
-// which file it is in.
-Trouble CountPngBands(const Pair& pair, int channels, unsigned tolerance, bool same, DiffSummary& summary,
-                      int& troubled)
+// held whole. The colours stay in the files' order: a count does not need
+// them reordered. Returns the trouble and which file it is in.
+Trouble CountPngBands(const Pair& pair, int channels, unsigned tolerance, DiffSummary& summary, int& troubled)
 {
     const PngFile& first = *pair.files[0].Png();
     const int32_t width = first.width, height = first.height;
     const ptrdiff_t stride = ptrdiff_t(width) * channels;
     const size_t bandBytes = size_t(c_nPngBandRows) * size_t(stride);
 
-    std::vector<std::vector<uint8_t>> ahead(same ? 0 : c_nPngBandsAhead, std::vector<uint8_t>(bandBytes));
+    std::vector<std::vector<uint8_t>> ahead(c_nPngBandsAhead, std::vector<uint8_t>(bandBytes));
     std::mutex mutex;
     std::condition_variable changed;
     int decoded = 0, compared = 0;
     bool stop = false;
     Trouble second = Trouble::None;
-    std::jthread other;
-    if (!same) {
-        other = std::jthread([&] {
-            CPngRowDecoder decoder(*pair.files[1].Png(), channels);
-            Trouble trouble = Trouble::None;
-            for (int32_t top = 0, k = 0; top < height && trouble == Trouble::None; top += c_nPngBandRows, ++k) {
-                {
-                    std::unique_lock lock(mutex);
-                    changed.wait(lock, [&] { return stop || decoded - compared < c_nPngBandsAhead; });
-                    if (stop)
-                        return;
-                }
-                trouble = decoder.Rows(std::min(c_nPngBandRows, height - top), ahead[size_t(k) % ahead.size()].data());
-                std::lock_guard lock(mutex);
-                second = trouble;
-                decoded += trouble == Trouble::None;
-                changed.notify_all();
+    std::jthread other([&] {
+        CPngRowDecoder decoder(*pair.files[1].Png(), channels, true);
+        Trouble trouble = Trouble::None;
+        for (int32_t top = 0, k = 0; top < height && trouble == Trouble::None; top += c_nPngBandRows, ++k) {
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || decoded - compared < c_nPngBandsAhead; });
+                if (stop)
+                    return;
             }
-            const Trouble finished = trouble == Trouble::None ? decoder.Finish() : trouble;
+            trouble = decoder.Rows(std::min(c_nPngBandRows, height - top), ahead[size_t(k) % ahead.size()].data());
             std::lock_guard lock(mutex);
-            second = finished;
-            stop = stop || finished != Trouble::None;
+            second = trouble;
+            decoded += trouble == Trouble::None;
             changed.notify_all();
-        });
-    }
+        }
+        const Trouble finished = trouble == Trouble::None ? decoder.Finish() : trouble;
+        std::lock_guard lock(mutex);
+        second = finished;
+        stop = stop || finished != Trouble::None;
+        changed.notify_all();
+    });
     const auto stopOther = [&] {
         std::lock_guard lock(mutex);
         stop = true;
         changed.notify_all();
     };
 
-    CPngRowDecoder decoder(first, channels);
+    CPngRowDecoder decoder(first, channels, true);
     std::vector<uint8_t> band(bandBytes);
     summary = DiffSummary();
     for (int32_t top = 0, k = 0; top < height; top += c_nPngBandRows, ++k) {
@@ -207,8 +202,6 @@ Trouble CountPngBands(const Pair& pair, int channels, unsigned tolerance, bool s
             troubled = 0;
             return trouble;
         }
-        if (same)
-            continue;
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return decoded > k || second != Trouble::None; });
         if (second != Trouble::None) {
@@ -230,10 +223,23 @@ Trouble CountPngBands(const Pair& pair, int channels, unsigned tolerance, bool s
         troubled = 0;
         return trouble;
     }
-    if (other.joinable())
-        other.join();
+    other.join();
     troubled = 1;
     return second;
+}
+
+// Two PNG files that look alike by their checksums: whether their image
+// data is the same bytes, found out on a thread of its own while the first
+// file is checked; when it is, they are equal if the first is sound, and
+// its trouble is in `trouble`.
+bool CheckPngTwins(const Pair& pair, int channels, Trouble& trouble)
+{
+    bool same = false;
+    std::jthread other([&] { same = pair.files[0].SamePngData(pair.files[1]); });
+    CPngRowDecoder decoder(*pair.files[0].Png(), channels);
+    trouble = decoder.Check();
+    other.join();
+    return same;
 }
 
 // Both pictures whole, decoded at once, when the memory at hand takes them;
@@ -407,9 +413,11 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
     const CImageFile& fileB = pair.files[1];
     const int channels = fileA.HasAlpha() || fileB.HasAlpha() ? 4 : 3;
     const bool wantsPlaces = options.bList || !options.diffImage.empty();
-    const bool same = fileA.SamePngData(fileB);
-    const bool streams = fileA.Png() && CPngRowDecoder::Streams(*fileA.Png()) &&
-                         (same || (fileB.Png() && CPngRowDecoder::Streams(*fileB.Png())));
+    // Pixels from the same bytes are decoded once.
+    const bool twins = fileA.LooksLikeSamePng(fileB);
+    const auto same = [&] { return twins && fileA.SamePngData(fileB); };
+    const bool streams = fileA.Png() && fileB.Png() && CPngRowDecoder::Streams(*fileA.Png()) &&
+                         CPngRowDecoder::Streams(*fileB.Png());
     result.compared = int64_t(result.width) * result.height;
     if (options.NeedsJudge()) {
         // The rule reads neighbours across rows: BMP files are judged in
@@ -417,10 +425,11 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
         ImageView views[2];
         CImage images[2];
         if (!fileA.IsBmp() || !fileB.IsBmp() || !fileA.MappedPicture(views[0]) || !fileB.MappedPicture(views[1])) {
-            if (!DecodePair(pair, channels, same, images, result))
+            const bool once = same();
+            if (!DecodePair(pair, channels, once, images, result))
                 return;
             views[0] = images[0].View();
-            views[1] = (same ? images[0] : images[1]).View();
+            views[1] = (once ? images[0] : images[1]).View();
         }
         const CPixelJudge judge(views[0], views[1], options.rule);
         result.compared = judge.ComparedPixels();
@@ -443,14 +452,19 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
             return SetTrouble(result, trouble, Both(pair));
     } else if (!wantsPlaces && streams) {
         int troubled = 0;
-        if (const Trouble trouble = CountPngBands(pair, channels, options.rule.tolerance, same, result.summary, troubled);
-            trouble != Trouble::None)
+        Trouble trouble = Trouble::None;
+        if (twins && CheckPngTwins(pair, channels, trouble))
+            result.summary = DiffSummary();
+        else
+            trouble = CountPngBands(pair, channels, options.rule.tolerance, result.summary, troubled);
+        if (trouble != Trouble::None)
             return SetTrouble(result, trouble, Printable(*pair.paths[troubled]));
     } else {
         CImage images[2];
-        if (!DecodePair(pair, channels, same, images, result))
+        const bool once = same();
+        if (!DecodePair(pair, channels, once, images, result))
             return;
-        const ImageView a = images[0].View(), b = (same ? images[0] : images[1]).View();
+        const ImageView a = images[0].View(), b = (once ? images[0] : images[1]).View();
         if (wantsPlaces) {
             // The difference image needs every pixel's place, as a list does.
             if (!ListDifferences(a, b, options.rule.tolerance, Both(pair), result))

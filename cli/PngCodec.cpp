@@ -102,6 +102,8 @@ bool CImageDataStream::NextInput()
     const std::vector<PngSpan>& spans = m_png.imageData;
     for (; m_nSpan < spans.size(); ++m_nSpan, m_nSpanDone = 0) {
         const PngSpan& span = spans[m_nSpan];
+        if (m_nSpanDone == 0)
+            m_crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>("IDAT"), 4);
         if (m_nSpanDone == span.length)
             continue;
         const size_t count = size_t(std::min<uint64_t>(m_input.size(), span.length - m_nSpanDone));
@@ -109,7 +111,13 @@ bool CImageDataStream::NextInput()
             m_bReadFailed = true;
             return false;
         }
+        m_crc = crc32(m_crc, m_input.data(), uInt(count));
         m_nSpanDone += count;
+        // A chunk's last piece is checked before any of it is inflated.
+        if (m_nSpanDone == span.length && uint32_t(m_crc) != span.crc) {
+            m_bBadChecksum = true;
+            return false;
+        }
         m_pStream->next_in = m_input.data();
         m_pStream->avail_in = uInt(count);
         return true;
@@ -122,7 +130,7 @@ Trouble CImageDataStream::Next(uint8_t* out, size_t capacity, size_t& produced)
     produced = 0;
     if (!m_pStream)
         return Trouble::OutOfMemory;
-    if (m_png.bDataApart || m_png.imageData.empty())
+    if (m_png.imageData.empty())
         return Trouble::PngDamaged;
     z_stream_s& zs = *m_pStream;
     zs.next_out = out;
@@ -135,8 +143,9 @@ Trouble CImageDataStream::Next(uint8_t* out, size_t capacity, size_t& produced)
             return Trouble::OutOfMemory;
         if (status == Z_STREAM_END) {
             m_bEnded = true;
-            // Nothing may follow the end: neither in its chunk nor after it.
-            if (zs.avail_in > 0 || NextInput())
+            // Nothing may follow the end: neither in its chunk nor after it
+            // (empty chunks, whose checksums are checked on the way).
+            if (zs.avail_in > 0 || NextInput() || m_bBadChecksum)
                 return Trouble::PngDamaged;
             if (m_bReadFailed)
                 return Trouble::CannotRead;
@@ -160,6 +169,36 @@ Trouble CheckPngImageData(const PngFile& png)
     return Trouble::None;
 }
 
+Trouble CheckPngRows(const PngFile& png)
+{
+    static const uint64_t c_anSamples[7] = {1, 0, 3, 1, 2, 0, 4};
+    const uint64_t samples = png.colourType < 7 ? c_anSamples[png.colourType] : 0;
+    if (samples == 0 || png.bInterlaced)
+        return Trouble::PngDamaged;
+    const uint64_t rowBytes = 1 + (uint64_t(png.width) * samples * uint64_t(png.depth) + 7) / 8;
+    uint64_t rowsLeft = uint64_t(png.height), inRow = 0;  // the next byte's place in its row
+    CImageDataStream stream(png);
+    std::vector<uint8_t> piece(1 << 16);
+    while (!stream.Ended()) {
+        size_t produced = 0;
+        if (const Trouble trouble = stream.Next(piece.data(), piece.size(), produced); trouble != Trouble::None)
+            return trouble;
+        for (size_t at = 0; at < produced && rowsLeft > 0;) {
+            // Unfiltering knows five filter types.
+            if (inRow == 0 && piece[at] > 4)
+                return Trouble::PngDamaged;
+            const uint64_t step = std::min<uint64_t>(rowBytes - inRow, produced - at);
+            at += size_t(step);
+            inRow += step;
+            if (inRow == rowBytes) {
+                inRow = 0;
+                --rowsLeft;
+            }
+        }
+    }
+    return rowsLeft == 0 ? Trouble::None : Trouble::PngDamaged;
+}
+
 bool IsPng(const uint8_t* data, size_t size)
 {
     return size >= sizeof c_abSignature && std::memcmp(data, c_abSignature, sizeof c_abSignature) == 0;
@@ -174,9 +213,8 @@ Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png)
         return Trouble::NotBitmap;
     png.pixelChunks.assign(head, head + sizeof head);
     png.imageData.clear();
-    png.bDataApart = false;
     png.read = read;
-    bool dataSeen = false, keptAfterData = false;
+    bool dataSeen = false;
     std::vector<uint8_t> piece(1 << 16), kept;
     for (uint64_t at = sizeof c_abSignature;;) {
         uint8_t header[8];
@@ -195,7 +233,9 @@ Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png)
         kept.assign(header, header + sizeof header);
         kept.resize(keep ? 12 + size_t(length) : 8);
         uLong crc = crc32(crc32(0L, Z_NULL, 0), type, 4);
-        for (uint64_t done = 0; done < length;) {
+        // The image data is read, and its checksums checked, as it is
+        // inflated: here only its place is taken.
+        for (uint64_t done = 0; done < length && !data;) {
             const size_t count = size_t(std::min<uint64_t>(piece.size(), length - done));
             uint8_t* into = keep ? kept.data() + 8 + done : piece.data();
             if (!read(at + 8 + done, into, count))
@@ -206,7 +246,12 @@ Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png)
         uint8_t stored[4];
         if (!read(at + 8 + length, stored, sizeof stored))
             return Trouble::CannotRead;
-        if (uint32_t(crc) != Big32(stored))
+        if (!data && uint32_t(crc) != Big32(stored))
+            return Trouble::PngDamaged;
+        // Past the image data the decoder takes nothing but the end, and a
+        // critical chunk it does not know fails it anywhere.
+        const bool known = IsType(type, "IHDR") || IsType(type, "PLTE") || IsType(type, "tRNS") || IsType(type, "IEND");
+        if (keep && (dataSeen ? !IsType(type, "IEND") : !known))
             return Trouble::PngDamaged;
         if (at == sizeof c_abSignature) {
             if (!IsType(type, "IHDR") || length != 13)
@@ -216,14 +261,12 @@ Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png)
         }
         png.bAlpha = png.bAlpha || IsType(type, "tRNS");
         if (data) {
-            png.bDataApart = png.bDataApart || keptAfterData;
             png.dataAt = dataSeen ? png.dataAt : png.pixelChunks.size();
-            png.imageData.push_back({at + 8, length, uint32_t(crc)});
+            png.imageData.push_back({at + 8, length, Big32(stored)});
             dataSeen = true;
         } else if (keep) {
             std::memcpy(kept.data() + 8 + length, stored, sizeof stored);
             png.pixelChunks.insert(png.pixelChunks.end(), kept.begin(), kept.end());
-            keptAfterData = dataSeen;
         }
         at += 12 + uint64_t(length);
         if (IsType(type, "IEND"))
@@ -257,16 +300,22 @@ bool PngFile::Bytes(std::vector<uint8_t>& out) const
     return true;
 }
 
-bool PngFile::SameData(const PngFile& other) const
+bool PngFile::LooksSame(const PngFile& other) const
 {
-    // The checksums tell most differences apart without reading anything.
-    if (pixelChunks != other.pixelChunks || dataAt != other.dataAt || bDataApart != other.bDataApart ||
+    if (pixelChunks != other.pixelChunks || dataAt != other.dataAt ||
         imageData.size() != other.imageData.size())
         return false;
     for (size_t i = 0; i < imageData.size(); ++i) {
         if (imageData[i].length != other.imageData[i].length || imageData[i].crc != other.imageData[i].crc)
             return false;
     }
+    return true;
+}
+
+bool PngFile::SameData(const PngFile& other) const
+{
+    if (!LooksSame(other))
+        return false;
     std::vector<uint8_t> mine(1 << 16), theirs(1 << 16);
     for (size_t i = 0; i < imageData.size(); ++i) {
         for (uint64_t done = 0; done < imageData[i].length;) {

@@ -30,7 +30,7 @@ struct PngSpan
 {
     uint64_t offset;
     uint32_t length;
-    uint32_t crc;
+    uint32_t crc;  // as the file gives it: checked when the chunk is read
 };
 
 // A PNG file checked chunk by chunk. The image data stays in the file and
@@ -50,7 +50,6 @@ struct PngFile
     std::vector<uint8_t> pixelChunks;
     size_t dataAt = 0;              // where the image data chunks stood among them
     std::vector<PngSpan> imageData;  // the image data chunks, in the file
-    bool bDataApart = false;         // other chunks (among those kept) between them
     PngReader read;                  // the file's bytes
 
     // The whole file as the decoder reads it, image data included.
@@ -58,12 +57,18 @@ struct PngFile
     // Whether `other` has the same header, palette, transparency and image
     // data bytes: then both decode alike.
     bool SameData(const PngFile& other) const;
+    // The same, judged by the image data chunks' lengths and checksums
+    // alone, without reading them: true for every pair SameData takes, and
+    // for hardly any other.
+    bool LooksSame(const PngFile& other) const;
 };
 
 // Checks the structure of a file of `size` bytes read through `read` and
 // keeps what the decoder needs: 0, or the trouble (damaged: a bad checksum,
 // a chunk after the end; cut short or unreadable; 16-bit samples; a side
-// over 65,535 pixels). The file is read once, in small pieces.
+// over 65,535 pixels). The file is read in small pieces, all but the image
+// data, which is only found: it is read, and its checksums checked, where
+// it is inflated.
 Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png);
 // The same for `size` bytes in memory, which must outlive `png`.
 Trouble ReadPngFile(const uint8_t* data, size_t size, PngFile& png);
@@ -79,11 +84,13 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image);
 // A PNG decoded a band of rows at a time, top first, into `channels` (as
 // DecodePng does), holding no more than a row of the decoder's own: for
 // pictures that need not be held whole. Interlaced pictures, and the
-// system's decoder on Windows, come only whole.
+// system's decoder on Windows, come only whole. With `fileOrder` the
+// colours come red, green, blue as files store them, which saves
+// reordering every pixel where the order does not matter (a count).
 class CPngRowDecoder
 {
 public:
-    CPngRowDecoder(const PngFile& png, int channels);
+    CPngRowDecoder(const PngFile& png, int channels, bool fileOrder = false);
     ~CPngRowDecoder();
     CPngRowDecoder(const CPngRowDecoder&) = delete;
     CPngRowDecoder& operator=(const CPngRowDecoder&) = delete;
@@ -97,11 +104,16 @@ public:
     Trouble Finish();
     // The whole picture of an interlaced file, finished.
     Trouble Interlaced(CImage& image);
+    // In place of Rows and Finish: whether the picture decodes, found out
+    // with as little work as it takes (palette images are decoded, any
+    // other checked by CheckPngRows). None only when it does.
+    Trouble Check();
 
 private:
     struct State;
     const PngFile& m_png;
     int m_nChannels;
+    bool m_bFileOrder;
     std::unique_ptr<State> m_pState;
 };
 
@@ -120,10 +132,10 @@ bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned 
 // The CRC-32 of PNG chunks.
 uint32_t Crc32(const uint8_t* data, size_t size);
 
-// The image data stream of a PNG (its IDAT chunks) inflated piece by piece
-// and checked to its end: a decoder stops once it has every row, so a bad
-// Adler-32 or damage behind the rows would otherwise pass unseen. Nothing
-// may follow the stream's end.
+// The image data stream of a PNG (its IDAT chunks) read and inflated piece
+// by piece and checked to its end: each chunk's checksum, and what a
+// decoder would not see once it has every row (a bad Adler-32, damage
+// behind the rows). Nothing may follow the stream's end.
 class CImageDataStream
 {
 public:
@@ -153,12 +165,20 @@ private:
     std::vector<uint8_t> m_input;
     size_t m_nSpan = 0;       // the chunk being fed
     uint64_t m_nSpanDone = 0;  // and how much of it
+    unsigned long m_crc = 0;   // and its checksum so far
     bool m_bEnded = false;
     bool m_bReadFailed = false;
+    bool m_bBadChecksum = false;
 };
 
 // Inflates the whole image data stream of `png` to its end.
 Trouble CheckPngImageData(const PngFile& png);
+
+// The same for a picture that is not interlaced, checking what decoding
+// would check of its rows without unfiltering them: that every row is
+// there, each with a known filter type. That proves the data sound where
+// every byte of a row is a valid sample, as it is in all but palette images.
+Trouble CheckPngRows(const PngFile& png);
 
 // Where an encoded PNG goes, piece by piece; false when a piece could not
 // be taken.

@@ -17,11 +17,6 @@ struct CtxDeleter
 };
 using Ctx = std::unique_ptr<spng_ctx, CtxDeleter>;
 
-void Put32(std::vector<uint8_t>& out, uint32_t value)
-{
-    out.insert(out.end(), {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)});
-}
-
 // The file as the decoder reads it: the chunks before and after the image
 // data as they are, and the image data inflated once, here, and handed on
 // in stored (uncompressed) deflate blocks that the decoder only copies.
@@ -52,12 +47,12 @@ private:
     int Read(uint8_t* destination, size_t length)
     {
         while (length > 0) {
-            while (m_nPendingAt == m_pending.size()) {
+            while (m_nPendingAt == m_nPending) {
                 if (!Refill())
                     return m_trouble != Trouble::None ? SPNG_IO_ERROR : SPNG_IO_EOF;
             }
-            const size_t part = std::min(length, m_pending.size() - m_nPendingAt);
-            std::memcpy(destination, m_pending.data() + m_nPendingAt, part);
+            const size_t part = std::min(length, m_nPending - m_nPendingAt);
+            std::memcpy(destination, m_pPending + m_nPendingAt, part);
             m_nPendingAt += part;
             destination += part;
             length -= part;
@@ -65,21 +60,22 @@ private:
         return 0;
     }
 
-    // The next piece of the file into m_pending; false at its end or on trouble.
+    // The next piece of the file to hand over; false at its end or on trouble.
     bool Refill()
     {
         const std::vector<uint8_t>& bytes = m_png.pixelChunks;
-        m_pending.clear();
         m_nPendingAt = 0;
         switch (m_state) {
         case State::Before:
-            m_pending.assign(bytes.begin(), bytes.begin() + long(m_png.dataAt));
+            m_pPending = bytes.data();
+            m_nPending = m_png.dataAt;
             m_state = State::Data;
             return true;
         case State::Data:
             return StoreData();
         case State::After:
-            m_pending.assign(bytes.begin() + long(m_png.dataAt), bytes.end());
+            m_pPending = bytes.data() + m_png.dataAt;
+            m_nPending = bytes.size() - m_png.dataAt;
             m_state = State::Done;
             return true;
         case State::Done:
@@ -88,44 +84,58 @@ private:
         return false;
     }
 
-    // One image data chunk of one stored block, and at the stream's end a
-    // last chunk with the final empty block.
+    // One image data chunk of one stored block, inflated straight into
+    // place, and at the stream's end a last chunk with the final empty block.
     bool StoreData()
     {
+        uint8_t* const chunk = m_chunk;
+        size_t at = 8;
+        if (m_bFirstBlock) {
+            chunk[at++] = 0x78;  // a zlib header: deflate, no dictionary
+            chunk[at++] = 0x01;
+        }
+        m_bFirstBlock = false;
         size_t produced = 0;
-        m_trouble = m_stream.Next(m_raw, sizeof m_raw, produced);
+        m_trouble = m_stream.Next(chunk + at + 5, c_cbBlock, produced);
         if (m_trouble != Trouble::None)
             return false;
-        std::vector<uint8_t> payload;
-        if (m_bFirstBlock)
-            payload = {0x78, 0x01};  // a zlib header: deflate, no dictionary
-        m_bFirstBlock = false;
         if (produced > 0) {
-            payload.insert(payload.end(), {0x00, uint8_t(produced), uint8_t(produced >> 8), uint8_t(~produced),
-                                           uint8_t(~produced >> 8)});
-            payload.insert(payload.end(), m_raw, m_raw + produced);
+            const uint8_t header[5] = {0x00, uint8_t(produced), uint8_t(produced >> 8), uint8_t(~produced),
+                                       uint8_t(~produced >> 8)};
+            std::memcpy(chunk + at, header, sizeof header);
+            at += sizeof header + produced;
         }
         if (m_stream.Ended()) {
             // The decoder is told not to check this Adler-32: the stream's
             // own was checked by the inflate.
-            payload.insert(payload.end(), {0x01, 0x00, 0x00, 0xFF, 0xFF, 0, 0, 0, 1});
+            const uint8_t last[9] = {0x01, 0x00, 0x00, 0xFF, 0xFF, 0, 0, 0, 1};
+            std::memcpy(chunk + at, last, sizeof last);
+            at += sizeof last;
             m_state = State::After;
         }
-        Put32(m_pending, uint32_t(payload.size()));
-        m_pending.insert(m_pending.end(), {'I', 'D', 'A', 'T'});
-        m_pending.insert(m_pending.end(), payload.begin(), payload.end());
-        Put32(m_pending, 0);  // the decoder is told not to check checksums
+        const size_t length = at - 8;
+        const uint8_t header[8] = {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length),
+                                   'I', 'D', 'A', 'T'};
+        std::memcpy(chunk, header, sizeof header);
+        std::memset(chunk + at, 0, 4);  // the decoder is told not to check checksums
+        m_pPending = chunk;
+        m_nPending = at + 4;
         return true;
     }
+
+    static constexpr size_t c_cbBlock = 65535;
 
     const PngFile& m_png;
     CImageDataStream m_stream;
     State m_state = State::Before;
     Trouble m_trouble = Trouble::None;
     bool m_bFirstBlock = true;
-    std::vector<uint8_t> m_pending;
+    const uint8_t* m_pPending = nullptr;  // what is handed over next
+    size_t m_nPending = 0;
     size_t m_nPendingAt = 0;
-    uint8_t m_raw[65535];
+    // A chunk's header, the zlib header, a block's, its data, the final
+    // block and the Adler-32, and the chunk's checksum.
+    uint8_t m_chunk[8 + 2 + 5 + c_cbBlock + 9 + 4];
 };
 
 // Every checksum was checked chunk by chunk, and the image data stream is
@@ -177,20 +187,74 @@ private:
     unsigned m_nEntries = 0;
 };
 
-// One decoded row (RGBA, or packed palette indices) into the image's
-// blue, green, red (, alpha) order. False for an index past the palette.
-bool ConvertRow(const uint8_t* source, const PngFile& png, const CPaletteColours* palette, int channels,
-                uint8_t* target)
+// How the decoder hands rows over, and what is left to do with them.
+enum class Layout {
+    Same,     // already as wanted: decoded straight into the band
+    Swapped,  // red and blue to swap
+    Opaque,   // three channels to four, with an opaque alpha
+    Rgba,     // the decoder's RGBA, its transparency applied
+    Palette,  // packed palette indices
+};
+
+// Pixels of `Source` channels in the file's red, green, blue (, alpha)
+// order into `Target` channels, red and blue swapped with `swap`.
+template <int Source, int Target, bool Swap>
+void PutPixels(const uint8_t* source, int32_t width, uint8_t* target)
 {
-    if (palette && !PaletteIndicesValid(source, png.width, png.depth, palette->Entries()))
-        return false;
-    for (int32_t x = 0; x < png.width; ++x, target += channels) {
-        const uint8_t* rgba = palette ? (*palette)[PaletteIndex(source, x, png.depth)] : source + 4 * size_t(x);
-        target[0] = rgba[2];
-        target[1] = rgba[1];
-        target[2] = rgba[0];
+    for (int32_t x = 0; x < width; ++x, source += Source, target += Target) {
+        target[0] = source[Swap ? 2 : 0];
+        target[1] = source[1];
+        target[2] = source[Swap ? 0 : 2];
+        if constexpr (Target == 4)
+            target[3] = Source == 4 ? source[3] : 255;
+    }
+}
+
+template <int Source, int Target>
+void PutPixels(const uint8_t* source, int32_t width, bool swap, uint8_t* target)
+{
+    if (swap)
+        PutPixels<Source, Target, true>(source, width, target);
+    else
+        PutPixels<Source, Target, false>(source, width, target);
+}
+
+// One decoded row into the wanted channels and order. False for an index
+// past the palette.
+bool ConvertRow(const uint8_t* source, Layout layout, const PngFile& png, const CPaletteColours* palette,
+                int channels, bool swap, uint8_t* target)
+{
+    const int32_t width = png.width;
+    switch (layout) {
+    case Layout::Same:
+        break;
+    case Layout::Swapped:
         if (channels == 4)
-            target[3] = rgba[3];
+            PutPixels<4, 4>(source, width, true, target);
+        else
+            PutPixels<3, 3>(source, width, true, target);
+        break;
+    case Layout::Opaque:
+        PutPixels<3, 4>(source, width, swap, target);
+        break;
+    case Layout::Rgba:
+        if (channels == 4)
+            PutPixels<4, 4>(source, width, swap, target);
+        else
+            PutPixels<4, 3>(source, width, swap, target);
+        break;
+    case Layout::Palette:
+        if (!PaletteIndicesValid(source, width, png.depth, palette->Entries()))
+            return false;
+        for (int32_t x = 0; x < width; ++x, target += channels) {
+            const uint8_t* rgba = (*palette)[PaletteIndex(source, x, png.depth)];
+            target[0] = rgba[swap ? 2 : 0];
+            target[1] = rgba[1];
+            target[2] = rgba[swap ? 0 : 2];
+            if (channels == 4)
+                target[3] = rgba[3];
+        }
+        break;
     }
     return true;
 }
@@ -224,6 +288,7 @@ struct CPngRowDecoder::State
     Ctx ctx;
     std::unique_ptr<CPaletteColours> palette;
     std::vector<uint8_t> row;
+    Layout layout = Layout::Rgba;
     int format = SPNG_FMT_RGBA8;
     int flags = 0;
     Trouble trouble = Trouble::None;
@@ -234,8 +299,8 @@ bool CPngRowDecoder::Streams(const PngFile& png)
     return !png.bInterlaced;
 }
 
-CPngRowDecoder::CPngRowDecoder(const PngFile& png, int channels)
-    : m_png(png), m_nChannels(channels), m_pState(std::make_unique<State>(png))
+CPngRowDecoder::CPngRowDecoder(const PngFile& png, int channels, bool fileOrder)
+    : m_png(png), m_nChannels(channels), m_bFileOrder(fileOrder), m_pState(std::make_unique<State>(png))
 {
     State& state = *m_pState;
     state.ctx = OpenDecoder(state.source);
@@ -248,24 +313,39 @@ CPngRowDecoder::CPngRowDecoder(const PngFile& png, int channels)
         state.Failed(error);
         return;
     }
-    // A palette image comes as its indices, which are checked against the
-    // palette; anything else as RGBA with its transparency applied.
-    const bool indexed = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
-    state.format = indexed ? SPNG_FMT_PNG : SPNG_FMT_RGBA8;
-    state.flags = indexed ? 0 : SPNG_DECODE_TRNS;
+    // Eight-bit colour comes as the file stores it, and is at most
+    // reordered or given its alpha here; a palette image comes as its
+    // indices, which are checked against the palette; anything else (grey,
+    // a transparent colour) as RGBA with the transparency applied.
+    const bool rgb = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR && ihdr.bit_depth == 8 && !png.bAlpha;
+    const bool rgba = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA && ihdr.bit_depth == 8;
+    state.format = SPNG_FMT_PNG;
+    if (rgb || rgba) {
+        if ((rgb ? 3 : 4) == channels)
+            state.layout = fileOrder ? Layout::Same : Layout::Swapped;
+        else
+            state.layout = rgb ? Layout::Opaque : Layout::Rgba;
+    } else if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED)
+        state.layout = Layout::Palette;
+    else {
+        state.layout = Layout::Rgba;
+        state.format = SPNG_FMT_RGBA8;
+        state.flags = SPNG_DECODE_TRNS;
+    }
     size_t bytes = 0;
     if (const int error = spng_decoded_image_size(state.ctx.get(), state.format, &bytes)) {
         state.Failed(error);
         return;
     }
-    state.row.resize(bytes / size_t(png.height));
+    if (state.layout != Layout::Same)
+        state.row.resize(bytes / size_t(png.height));
     if (Streams(png)) {
         if (const int error = spng_decode_image(state.ctx.get(), nullptr, 0, state.format,
                                                 state.flags | SPNG_DECODE_PROGRESSIVE)) {
             state.Failed(error);
             return;
         }
-        if (indexed)
+        if (state.layout == Layout::Palette)
             state.palette = std::make_unique<CPaletteColours>(state.ctx.get());
     }
 }
@@ -277,13 +357,13 @@ Trouble CPngRowDecoder::Rows(int32_t count, uint8_t* out)
     State& state = *m_pState;
     const size_t stride = size_t(m_png.width) * size_t(m_nChannels);
     for (int32_t k = 0; k < count && state.trouble == Trouble::None; ++k) {
-        spng_row_info info;
-        if (const int error = spng_get_row_info(state.ctx.get(), &info))
-            return state.Failed(error);
-        const int status = spng_decode_row(state.ctx.get(), state.row.data(), state.row.size());
+        uint8_t* target = out + size_t(k) * stride;
+        uint8_t* decoded = state.layout == Layout::Same ? target : state.row.data();
+        const size_t bytes = state.layout == Layout::Same ? stride : state.row.size();
+        const int status = spng_decode_row(state.ctx.get(), decoded, bytes);
         if (status != 0 && status != SPNG_EOI)
             return state.Failed(status);
-        if (!ConvertRow(state.row.data(), m_png, state.palette.get(), m_nChannels, out + size_t(k) * stride))
+        if (!ConvertRow(decoded, state.layout, m_png, state.palette.get(), m_nChannels, !m_bFileOrder, target))
             state.trouble = Trouble::PngDamaged;
     }
     return state.trouble;
@@ -301,6 +381,19 @@ Trouble CPngRowDecoder::Finish()
     return state.trouble = state.source.Finish();
 }
 
+Trouble CPngRowDecoder::Check()
+{
+    State& state = *m_pState;
+    if (state.trouble != Trouble::None || state.layout != Layout::Palette)
+        return state.trouble != Trouble::None ? state.trouble : (state.trouble = CheckPngRows(m_png));
+    std::vector<uint8_t> row(size_t(m_png.width) * size_t(m_nChannels));
+    for (int32_t y = 0; y < m_png.height; ++y) {
+        if (const Trouble trouble = Rows(1, row.data()); trouble != Trouble::None)
+            return trouble;
+    }
+    return Finish();
+}
+
 Trouble CPngRowDecoder::Interlaced(CImage& image)
 {
     State& state = *m_pState;
@@ -308,14 +401,17 @@ Trouble CPngRowDecoder::Interlaced(CImage& image)
         return state.trouble;
     // Zeroed: for samples of fewer than 8 bits the decoder ORs each pass's
     // bits into the output.
-    const size_t rowBytes = state.row.size();
+    const size_t rowBytes = state.layout == Layout::Same ? size_t(m_png.width) * size_t(m_nChannels) : state.row.size();
     std::vector<uint8_t> decoded(rowBytes * size_t(m_png.height), 0);
     if (const int error = spng_decode_image(state.ctx.get(), decoded.data(), decoded.size(), state.format, state.flags))
         return state.Failed(error);
-    if (state.format == SPNG_FMT_PNG)
+    if (state.layout == Layout::Palette)
         state.palette = std::make_unique<CPaletteColours>(state.ctx.get());
     for (int32_t y = 0; y < m_png.height; ++y) {
-        if (!ConvertRow(decoded.data() + size_t(y) * rowBytes, m_png, state.palette.get(), m_nChannels, image.Row(y)))
+        const uint8_t* row = decoded.data() + size_t(y) * rowBytes;
+        if (state.layout == Layout::Same)
+            std::memcpy(image.Row(y), row, rowBytes);
+        else if (!ConvertRow(row, state.layout, m_png, state.palette.get(), m_nChannels, !m_bFileOrder, image.Row(y)))
             return state.trouble = Trouble::PngDamaged;
     }
     return Finish();

@@ -79,7 +79,10 @@ bool CPngRowDecoder::Streams(const PngFile&)
     return false;
 }
 
-CPngRowDecoder::CPngRowDecoder(const PngFile& png, int channels) : m_png(png), m_nChannels(channels) {}
+CPngRowDecoder::CPngRowDecoder(const PngFile& png, int channels, bool fileOrder)
+    : m_png(png), m_nChannels(channels), m_bFileOrder(fileOrder)
+{
+}
 
 CPngRowDecoder::~CPngRowDecoder() = default;
 
@@ -91,6 +94,12 @@ Trouble CPngRowDecoder::Rows(int32_t, uint8_t*)
 Trouble CPngRowDecoder::Finish()
 {
     return Trouble::PngDamaged;
+}
+
+Trouble CPngRowDecoder::Check()
+{
+    CImage image;
+    return DecodePng(m_png, m_nChannels, image);
 }
 
 Trouble CPngRowDecoder::Interlaced(CImage& image)

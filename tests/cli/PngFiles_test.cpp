@@ -49,7 +49,17 @@ struct PngSpec
     // Sample values of pixel (x, y) in the file's own layout (one index for
     // a palette image).
     std::function<std::vector<uint8_t>(int x, int y)> samples;
+    int unknownFilterRow = -1;  // a row behind a filter type that does not exist
 };
+
+// Samples of a truecolour pixel function.
+std::function<std::vector<uint8_t>(int x, int y)> RgbSamples(const PixelFn& pixel)
+{
+    return [=](int x, int y) {
+        const Rgb c = pixel(x, y);
+        return std::vector<uint8_t>{c.r, c.g, c.b};
+    };
+}
 
 // Rows of packed samples, each behind filter byte 0; with Adam7 the seven
 // passes' sub-images one after the other.
@@ -67,7 +77,7 @@ std::vector<uint8_t> RawRows(const PngSpec& spec)
                     bits.push_back(s);
             if (bits.empty())
                 continue;
-            raw.push_back(0);
+            raw.push_back(y == spec.unknownFilterRow ? 5 : 0);
             if (spec.bitDepth >= 8) {
                 raw.insert(raw.end(), bits.begin(), bits.end());
                 continue;
@@ -204,6 +214,18 @@ TEST_F(PngFiles, EveryColourTypeGivesTheSameAnswersAsABmpOfItsPixels)
             EXPECT_EQ(result.listed, (Positions{{2, 1}}));
         }
         EXPECT_EQ(Compare(png, other, 10).count, 0);
+
+        // Counted band by band against truecolour files, colours in the
+        // files' order: the same pixels, and one changed.
+        const int w = c.png.width, h = c.png.height;
+        const auto truecolour = m_dir.Write("rgb.png", BuildPng({w, h, 2, 8, false, {}, {}, RgbSamples(c.pixel)}));
+        const auto changed = m_dir.Write("changed.png", BuildPng({w, h, 2, 8, false, {}, {}, [&](int x, int y) {
+            auto s = RgbSamples(c.pixel)(x, y);
+            s[0] = uint8_t(s[0] + (x == 2 && y == 1 ? 9 : 0));
+            return s;
+        }}));
+        EXPECT_EQ(Compare(png, truecolour, 1, false).count, 0);
+        EXPECT_EQ(Compare(changed, png, 1, false).count, 1);
     }
 }
 
@@ -227,13 +249,16 @@ TEST_F(PngFiles, ComparesAlphaAsAFourthChannel)
         const Rgb c = Gradient(x, y);
         return std::vector<uint8_t>{c.r, c.g, c.b};
     }}));
+    const auto rgb = m_dir.Write("rgb.png", BuildPng({6, 3, 2, 8, false, {}, {}, RgbSamples(Gradient)}));
     struct Case { std::filesystem::path first, second; unsigned tolerance; Positions listed; };
     const Case cases[] = {
         {keyed, opaque, 1, {{4, 2}}},
+        {keyed, rgb, 1, {{4, 2}}},
         {a, b, 1, {{5, 0}, {2, 1}}},
         {a, b, 6, {{2, 1}}},
         {a, opaque, 1, {{2, 1}}},
         {opaque, b, 5, {{5, 0}}},
+        {rgb, b, 5, {{5, 0}}},
         {opaque, b, 6, {}},
     };
     for (const Case& c : cases) {
@@ -242,6 +267,7 @@ TEST_F(PngFiles, ComparesAlphaAsAFourthChannel)
         ASSERT_EQ(result.code, 0) << result.trouble;
         EXPECT_EQ(result.listed, c.listed);
         EXPECT_EQ(result.count, int64_t(c.listed.size()));
+        EXPECT_EQ(Compare(c.first, c.second, c.tolerance, false).count, int64_t(c.listed.size()));
     }
 }
 
@@ -251,12 +277,7 @@ TEST_F(PngFiles, ComparesAlphaAsAFourthChannel)
 // a damaged pair whose files are the same bytes.
 TEST_F(PngFiles, CountsBandByBandAsTheWholePicturesDo)
 {
-    const auto rgb = [](const PixelFn& pixel) {
-        return [=](int x, int y) {
-            const Rgb c = pixel(x, y);
-            return std::vector<uint8_t>{c.r, c.g, c.b};
-        };
-    };
+    const auto rgb = RgbSamples;
     const PixelFn marked = [](int x, int y) {
         Rgb c = Gradient(x, y);
         if ((x == 0 && y == 0) || (x == 6 && y == 15) || (x == 3 && y == 16) || (x == 5 && y == 39))
@@ -372,6 +393,12 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
     Chunk(splitByChunk, "ABCD", {});
     Chunk(splitByChunk, "IDAT", {zlib.begin() + 10, zlib.end()});
     Chunk(splitByChunk, "IEND", {});
+    std::vector<uint8_t> unknownCritical(png.begin(), png.begin() + long(idat) - 4);
+    Chunk(unknownCritical, "ABCD", {});
+    unknownCritical.insert(unknownCritical.end(), png.begin() + long(idat) - 4, png.end());
+    std::vector<uint8_t> paletteAfter(png.begin(), png.end() - 12);
+    Chunk(paletteAfter, "PLTE", {1, 2, 3});
+    Chunk(paletteAfter, "IEND", {});
     std::vector<uint8_t> textChunk;
     Chunk(textChunk, "tEXt", {'k', 0, 'v'});
     const auto withTail = [&](const std::vector<uint8_t>& tail) {
@@ -408,16 +435,69 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
         {"data behind the stream's end", withIdat(zlibAndMore, {{0, zlibAndMore.size()}}, false), int(Trouble::PngDamaged)},
         {"image data after the stream's end", withIdat(zlibTwice, {{0, zlib.size()}, {zlib.size(), zlib.size()}}, false), int(Trouble::PngDamaged)},
         {"image data split by another chunk", splitByChunk, int(Trouble::PngDamaged)},
+        {"a critical chunk the decoder does not know", unknownCritical, int(Trouble::PngDamaged)},
+        {"a palette after the image data", paletteAfter, int(Trouble::PngDamaged)},
         {"end chunk cut short", {png.begin(), png.end() - 2}, IDS_CANNOT_READ},
         {"a chunk after the end", withTail(textChunk), int(Trouble::PngDamaged)},
         {"bad checksum of a text chunk", withText(1, 10, true), int(Trouble::PngDamaged)},
         {"bad signature", changed(1, 1), IDS_NOT_BITMAP},
     };
+    // Compared with itself, a file is decoded, or checked, once.
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto file = m_dir.Write("bad.png", c.bytes);
-        const Outcome result = Compare(file, file);
-        EXPECT_EQ(result.code, c.expected) << result.trouble;
-        EXPECT_EQ(result.trouble.find("bad.png") != std::string::npos, c.expected != 0) << result.trouble;
+        for (const bool list : {false, true}) {
+            const Outcome result = Compare(file, file, 1, list);
+            EXPECT_EQ(result.code, c.expected) << result.trouble << " " << list;
+            EXPECT_EQ(result.trouble.find("bad.png") != std::string::npos, c.expected != 0) << result.trouble;
+        }
+    }
+}
+
+// A file is taken for its twin, and decoded once, only when its image data
+// is the same bytes, and the one decoded must be sound.
+TEST_F(PngFiles, DecodesTwinsOnceAndStillFindsTheirDamage)
+{
+    const PngSpec good{8, 40, 2, 8, false, {}, {}, RgbSamples(Gradient)};
+    const auto goodBytes = BuildPng(good);
+    PngSpec filtered = good;
+    filtered.unknownFilterRow = 39;
+    PngSpec shortPalette = good;
+    shortPalette.colourType = 3;
+    shortPalette.palette = Palette();
+    shortPalette.samples = [](int x, int y) { return std::vector<uint8_t>{uint8_t(x == 7 && y == 39 ? 6 : 0)}; };
+    const auto badCrc = [](std::vector<uint8_t> bytes) {
+        bytes[bytes.size() - 13] ^= 1;  // the image data chunk's checksum
+        return bytes;
+    };
+    // Other pixels under the checksums of `goodBytes`: alike by checksums,
+    // not by bytes, and damaged.
+    auto forged = BuildPng({8, 40, 2, 8, false, {}, {}, RgbSamples([](int x, int y) {
+        Rgb c = Gradient(x, y);
+        c.g = uint8_t(c.g + (y == 20 ? 1 : 0));
+        return c;
+    })});
+    std::copy(goodBytes.end() - 16, goodBytes.end() - 12, forged.end() - 16);
+
+    struct Case { const char* name; std::vector<uint8_t> first, second; int expected; int troubled; };
+    const Case cases[] = {
+        {"sound twins", goodBytes, goodBytes, 0, 0},
+        {"a row of an unknown filter type", BuildPng(filtered), BuildPng(filtered), int(Trouble::PngDamaged), 1},
+        {"a bad image data checksum", badCrc(goodBytes), badCrc(goodBytes), int(Trouble::PngDamaged), 1},
+        {"a palette index past the end", BuildPng(shortPalette), BuildPng(shortPalette), int(Trouble::PngDamaged), 1},
+        {"other bytes under the same checksums", goodBytes, forged, int(Trouble::PngDamaged), 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto first = m_dir.Write("first.png", c.first);
+        const auto second = m_dir.Write("second.png", c.second);
+        for (const bool list : {false, true}) {
+            const Outcome result = Compare(first, second, 1, list);
+            EXPECT_EQ(result.code, c.expected) << result.trouble << " " << list;
+            EXPECT_EQ(result.count, 0);
+            const char* named = c.troubled == 1 ? "first.png" : c.troubled == 2 ? "second.png" : nullptr;
+            EXPECT_EQ(named ? result.trouble.find(named) != std::string::npos : result.trouble.empty(), true)
+                << result.trouble;
+        }
     }
 }
