@@ -425,6 +425,7 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
         {"16-bit samples", BuildPng(sixteen), int(Trouble::Png16Bit)},
         {"palette index past the end", BuildPng(outside), int(Trouble::PngDamaged)},
         {"70,000 pixels wide", claiming(70000, 1), IDS_IMAGE_TOO_LARGE},
+        {"a row fewer than the header says", claiming(8, 9), int(Trouble::PngDamaged)},
         {"cut short", {png.begin(), png.begin() + long(idat) + 20}, IDS_CANNOT_READ},
         {"bad header checksum", changed(29, 1), int(Trouble::PngDamaged)},
         {"bad checksum of the last image data", changed(png.size() - 13, 1), int(Trouble::PngDamaged)},
