@@ -29,10 +29,11 @@ public:
     // The PNG as read, for decoding it a band of rows at a time.
     const PngFile* Png() const { return m_bPng ? &m_png : nullptr; }
     // Whether both are PNG files whose pixels come from the same bytes: the
-    // same header, palette, transparency and image data.
-    bool SamePngData(const CImageFile& other) const
+    // same header, palette, transparency and image data; with `sound`, and
+    // whether this file's image data matches its checksums.
+    bool SamePngData(const CImageFile& other, bool* sound = nullptr) const
     {
-        return m_bPng && other.m_bPng && m_png.SameData(other.m_png);
+        return m_bPng && other.m_bPng && m_png.SameData(other.m_png, sound);
     }
     // The same judged by checksums, without reading the image data.
     bool LooksLikeSamePng(const CImageFile& other) const

@@ -229,16 +229,19 @@ Trouble CountPngBands(const Pair& pair, int channels, unsigned tolerance, DiffSu
 }
 
 // Two PNG files that look alike by their checksums: whether their image
-// data is the same bytes, found out on a thread of its own while the first
-// file is checked; when it is, they are equal if the first is sound, and
+// data is the same bytes, found out on a thread of its own (which checks
+// the first file's checksums on the way) while the rest of the first file
+// is checked here; when it is, they are equal if the first is sound, and
 // its trouble is in `trouble`.
 bool CheckPngTwins(const Pair& pair, int channels, Trouble& trouble)
 {
-    bool same = false;
-    std::jthread other([&] { same = pair.files[0].SamePngData(pair.files[1]); });
+    bool same = false, sound = false;
+    std::jthread other([&] { same = pair.files[0].SamePngData(pair.files[1], &sound); });
     CPngRowDecoder decoder(*pair.files[0].Png(), channels);
-    trouble = decoder.Check();
+    trouble = decoder.Check(false);
     other.join();
+    if (same && trouble == Trouble::None && !sound)
+        trouble = Trouble::PngDamaged;
     return same;
 }
 

@@ -74,7 +74,7 @@ uint32_t Crc32(const uint8_t* data, size_t size)
     return uint32_t(crc);
 }
 
-CImageDataStream::CImageDataStream(const PngFile& png) : m_png(png)
+CImageDataStream::CImageDataStream(const PngFile& png, bool checksums) : m_png(png), m_bChecksums(checksums)
 {
     auto* stream = new (std::nothrow) z_stream_s();
     if (stream && inflateInit(stream) != Z_OK) {
@@ -111,10 +111,11 @@ bool CImageDataStream::NextInput()
             m_bReadFailed = true;
             return false;
         }
-        m_crc = crc32(m_crc, m_input.data(), uInt(count));
+        if (m_bChecksums)
+            m_crc = crc32(m_crc, m_input.data(), uInt(count));
         m_nSpanDone += count;
         // A chunk's last piece is checked before any of it is inflated.
-        if (m_nSpanDone == span.length && uint32_t(m_crc) != span.crc) {
+        if (m_bChecksums && m_nSpanDone == span.length && uint32_t(m_crc) != span.crc) {
             m_bBadChecksum = true;
             return false;
         }
@@ -169,7 +170,7 @@ Trouble CheckPngImageData(const PngFile& png)
     return Trouble::None;
 }
 
-Trouble CheckPngRows(const PngFile& png)
+Trouble CheckPngRows(const PngFile& png, bool checksums)
 {
     static const uint64_t c_anSamples[7] = {1, 0, 3, 1, 2, 0, 4};
     const uint64_t samples = png.colourType < 7 ? c_anSamples[png.colourType] : 0;
@@ -177,7 +178,7 @@ Trouble CheckPngRows(const PngFile& png)
         return Trouble::PngDamaged;
     const uint64_t rowBytes = 1 + (uint64_t(png.width) * samples * uint64_t(png.depth) + 7) / 8;
     uint64_t rowsLeft = uint64_t(png.height), inRow = 0;  // the next byte's place in its row
-    CImageDataStream stream(png);
+    CImageDataStream stream(png, checksums);
     std::vector<uint8_t> piece(1 << 16);
     while (!stream.Ended()) {
         size_t produced = 0;
@@ -312,20 +313,27 @@ bool PngFile::LooksSame(const PngFile& other) const
     return true;
 }
 
-bool PngFile::SameData(const PngFile& other) const
+bool PngFile::SameData(const PngFile& other, bool* sound) const
 {
     if (!LooksSame(other))
         return false;
     std::vector<uint8_t> mine(1 << 16), theirs(1 << 16);
+    if (sound)
+        *sound = true;
     for (size_t i = 0; i < imageData.size(); ++i) {
+        uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>("IDAT"), 4);
         for (uint64_t done = 0; done < imageData[i].length;) {
             const size_t count = size_t(std::min<uint64_t>(mine.size(), imageData[i].length - done));
             if (!read(imageData[i].offset + done, mine.data(), count) ||
                 !other.read(other.imageData[i].offset + done, theirs.data(), count) ||
                 std::memcmp(mine.data(), theirs.data(), count) != 0)
                 return false;
+            if (sound)
+                crc = crc32(crc, mine.data(), uInt(count));
             done += count;
         }
+        if (sound && uint32_t(crc) != imageData[i].crc)
+            *sound = false;
     }
     return true;
 }

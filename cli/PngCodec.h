@@ -55,8 +55,9 @@ struct PngFile
     // The whole file as the decoder reads it, image data included.
     bool Bytes(std::vector<uint8_t>& out) const;
     // Whether `other` has the same header, palette, transparency and image
-    // data bytes: then both decode alike.
-    bool SameData(const PngFile& other) const;
+    // data bytes: then both decode alike. With `sound`, whether this file's
+    // image data chunks match their checksums too, found on the way.
+    bool SameData(const PngFile& other, bool* sound = nullptr) const;
     // The same, judged by the image data chunks' lengths and checksums
     // alone, without reading them: true for every pair SameData takes, and
     // for hardly any other.
@@ -106,8 +107,10 @@ public:
     Trouble Interlaced(CImage& image);
     // In place of Rows and Finish: whether the picture decodes, found out
     // with as little work as it takes (palette images are decoded, any
-    // other checked by CheckPngRows). None only when it does.
-    Trouble Check();
+    // other checked by CheckPngRows). None only when it does. Without
+    // `checksums` the image data chunks' checksums may be left unchecked,
+    // for the caller to check.
+    Trouble Check(bool checksums = true);
 
 private:
     struct State;
@@ -139,7 +142,8 @@ uint32_t Crc32(const uint8_t* data, size_t size);
 class CImageDataStream
 {
 public:
-    explicit CImageDataStream(const PngFile& png);
+    // Without `checksums` the chunks' checksums are not checked.
+    explicit CImageDataStream(const PngFile& png, bool checksums = true);
     ~CImageDataStream();
     CImageDataStream(const CImageDataStream&) = delete;
     CImageDataStream& operator=(const CImageDataStream&) = delete;
@@ -166,6 +170,7 @@ private:
     size_t m_nSpan = 0;       // the chunk being fed
     uint64_t m_nSpanDone = 0;  // and how much of it
     unsigned long m_crc = 0;   // and its checksum so far
+    bool m_bChecksums;
     bool m_bEnded = false;
     bool m_bReadFailed = false;
     bool m_bBadChecksum = false;
@@ -178,7 +183,7 @@ Trouble CheckPngImageData(const PngFile& png);
 // would check of its rows without unfiltering them: that every row is
 // there, each with a known filter type. That proves the data sound where
 // every byte of a row is a valid sample, as it is in all but palette images.
-Trouble CheckPngRows(const PngFile& png);
+Trouble CheckPngRows(const PngFile& png, bool checksums = true);
 
 // Where an encoded PNG goes, piece by piece; false when a piece could not
 // be taken.

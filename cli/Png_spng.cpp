@@ -381,11 +381,11 @@ Trouble CPngRowDecoder::Finish()
     return state.trouble = state.source.Finish();
 }
 
-Trouble CPngRowDecoder::Check()
+Trouble CPngRowDecoder::Check(bool checksums)
 {
     State& state = *m_pState;
     if (state.trouble != Trouble::None || state.layout != Layout::Palette)
-        return state.trouble != Trouble::None ? state.trouble : (state.trouble = CheckPngRows(m_png));
+        return state.trouble != Trouble::None ? state.trouble : (state.trouble = CheckPngRows(m_png, checksums));
     std::vector<uint8_t> row(size_t(m_png.width) * size_t(m_nChannels));
     for (int32_t y = 0; y < m_png.height; ++y) {
         if (const Trouble trouble = Rows(1, row.data()); trouble != Trouble::None)

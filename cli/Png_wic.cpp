@@ -96,7 +96,7 @@ Trouble CPngRowDecoder::Finish()
     return Trouble::PngDamaged;
 }
 
-Trouble CPngRowDecoder::Check()
+Trouble CPngRowDecoder::Check(bool)
 {
     CImage image;
     return DecodePng(m_png, m_nChannels, image);
