@@ -122,6 +122,19 @@ std::vector<uint8_t> BuildPng(const PngSpec& spec)
     return png;
 }
 
+// The same file with its image data in two chunks, the second from byte
+// `at` of the stream on.
+std::vector<uint8_t> SplitImageData(const std::vector<uint8_t>& png, size_t at)
+{
+    const size_t idat = size_t(std::search(png.begin(), png.end(), std::begin("IDAT"), std::end("IDAT") - 1) - png.begin());
+    const size_t length = size_t(png[idat - 4]) << 24 | size_t(png[idat - 3]) << 16 | size_t(png[idat - 2]) << 8 | png[idat - 1];
+    std::vector<uint8_t> out(png.begin(), png.begin() + long(idat) - 4);
+    Chunk(out, "IDAT", {png.begin() + long(idat) + 4, png.begin() + long(idat + 4 + at)});
+    Chunk(out, "IDAT", {png.begin() + long(idat + 4 + at), png.begin() + long(idat + 4 + length)});
+    out.insert(out.end(), png.begin() + long(idat + 8 + length), png.end());
+    return out;
+}
+
 // A 6-colour palette of Gradient's first pixels, and each pixel's index.
 std::vector<uint8_t> Palette()
 {
@@ -480,9 +493,15 @@ TEST_F(PngFiles, DecodesTwinsOnceAndStillFindsTheirDamage)
     })});
     std::copy(goodBytes.end() - 16, goodBytes.end() - 12, forged.end() - 16);
 
+    // Large enough that decoding would not have read the second chunk
+    // before the rows are checked.
+    const auto large = SplitImageData(BuildPng({300, 400, 2, 8, false, {}, {}, RgbSamples(Gradient)}), 300000);
+
     struct Case { const char* name; std::vector<uint8_t> first, second; int expected; int troubled; };
     const Case cases[] = {
         {"sound twins", goodBytes, goodBytes, 0, 0},
+        {"sound twins of two image data chunks", large, large, 0, 0},
+        {"a bad checksum of the second image data chunk", badCrc(large), badCrc(large), int(Trouble::PngDamaged), 1},
         {"a row of an unknown filter type", BuildPng(filtered), BuildPng(filtered), int(Trouble::PngDamaged), 1},
         {"a bad image data checksum", badCrc(goodBytes), badCrc(goodBytes), int(Trouble::PngDamaged), 1},
         {"a palette index past the end", BuildPng(shortPalette), BuildPng(shortPalette), int(Trouble::PngDamaged), 1},
