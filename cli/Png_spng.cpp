@@ -192,7 +192,7 @@ enum class Layout {
     Same,     // already as wanted: decoded straight into the band
     Swapped,  // red and blue to swap
     Opaque,   // three channels to four, with an opaque alpha
-    Rgba,     // the decoder's RGBA, its transparency applied
+    Rgba,     // four channels: the file's own, or the decoder's with transparency applied
     Palette,  // packed palette indices
 };
 
