@@ -30,6 +30,12 @@ void Put32(uint8_t* p, uint32_t value)
     p[3] = uint8_t(value);
 }
 
+// The checksum of a chunk of type `type` before its data.
+uLong ChunkCrcStart(const void* type)
+{
+    return crc32(crc32(0L, Z_NULL, 0), static_cast<const Bytef*>(type), 4);
+}
+
 bool IsType(const uint8_t* type, const char* name)
 {
     return std::memcmp(type, name, 4) == 0;
@@ -103,7 +109,7 @@ bool CImageDataStream::NextInput()
     for (; m_nSpan < spans.size(); ++m_nSpan, m_nSpanDone = 0) {
         const PngSpan& span = spans[m_nSpan];
         if (m_nSpanDone == 0)
-            m_crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>("IDAT"), 4);
+            m_crc = ChunkCrcStart("IDAT");
         if (m_nSpanDone == span.length)
             continue;
         const size_t count = size_t(std::min<uint64_t>(m_input.size(), span.length - m_nSpanDone));
@@ -233,7 +239,7 @@ Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png)
             return Trouble::PngDamaged;
         kept.assign(header, header + sizeof header);
         kept.resize(keep ? 12 + size_t(length) : 8);
-        uLong crc = crc32(crc32(0L, Z_NULL, 0), type, 4);
+        uLong crc = ChunkCrcStart(type);
         // The image data is read, and its checksums checked, as it is
         // inflated: here only its place is taken.
         for (uint64_t done = 0; done < length && !data;) {
@@ -321,7 +327,7 @@ bool PngFile::SameData(const PngFile& other, bool* sound) const
     if (sound)
         *sound = true;
     for (size_t i = 0; i < imageData.size(); ++i) {
-        uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>("IDAT"), 4);
+        uLong crc = ChunkCrcStart("IDAT");
         for (uint64_t done = 0; done < imageData[i].length;) {
             const size_t count = size_t(std::min<uint64_t>(mine.size(), imageData[i].length - done));
             if (!read(imageData[i].offset + done, mine.data(), count) ||

@@ -190,14 +190,14 @@ private:
 // How the decoder hands rows over, and what is left to do with them.
 enum class Layout {
     Same,     // already as wanted: decoded straight into the band
-    Swapped,  // red and blue to swap
-    Opaque,   // three channels to four, with an opaque alpha
+    Rgb,      // the file's three channels
     Rgba,     // four channels: the file's own, or the decoder's with transparency applied
     Palette,  // packed palette indices
 };
 
 // Pixels of `Source` channels in the file's red, green, blue (, alpha)
-// order into `Target` channels, red and blue swapped with `swap`.
+// order into `Target` channels, red and blue swapped with `Swap`; an
+// alpha the source does not have is opaque.
 template <int Source, int Target, bool Swap>
 void PutPixels(const uint8_t* source, int32_t width, uint8_t* target)
 {
@@ -210,13 +210,13 @@ void PutPixels(const uint8_t* source, int32_t width, uint8_t* target)
     }
 }
 
-template <int Source, int Target>
-void PutPixels(const uint8_t* source, int32_t width, bool swap, uint8_t* target)
+template <int Source>
+void PutPixels(const uint8_t* source, int32_t width, int channels, bool swap, uint8_t* target)
 {
-    if (swap)
-        PutPixels<Source, Target, true>(source, width, target);
+    if (channels == 4)
+        (swap ? PutPixels<Source, 4, true> : PutPixels<Source, 4, false>)(source, width, target);
     else
-        PutPixels<Source, Target, false>(source, width, target);
+        (swap ? PutPixels<Source, 3, true> : PutPixels<Source, 3, false>)(source, width, target);
 }
 
 // One decoded row into the wanted channels and order. False for an index
@@ -228,20 +228,11 @@ bool ConvertRow(const uint8_t* source, Layout layout, const PngFile& png, const 
     switch (layout) {
     case Layout::Same:
         break;
-    case Layout::Swapped:
-        if (channels == 4)
-            PutPixels<4, 4>(source, width, true, target);
-        else
-            PutPixels<3, 3>(source, width, true, target);
-        break;
-    case Layout::Opaque:
-        PutPixels<3, 4>(source, width, swap, target);
+    case Layout::Rgb:
+        PutPixels<3>(source, width, channels, swap, target);
         break;
     case Layout::Rgba:
-        if (channels == 4)
-            PutPixels<4, 4>(source, width, swap, target);
-        else
-            PutPixels<4, 3>(source, width, swap, target);
+        PutPixels<4>(source, width, channels, swap, target);
         break;
     case Layout::Palette:
         if (!PaletteIndicesValid(source, width, png.depth, palette->Entries()))
@@ -320,12 +311,9 @@ CPngRowDecoder::CPngRowDecoder(const PngFile& png, int channels, bool fileOrder)
     const bool rgb = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR && ihdr.bit_depth == 8 && !png.bAlpha;
     const bool rgba = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA && ihdr.bit_depth == 8;
     state.format = SPNG_FMT_PNG;
-    if (rgb || rgba) {
-        if ((rgb ? 3 : 4) == channels)
-            state.layout = fileOrder ? Layout::Same : Layout::Swapped;
-        else
-            state.layout = rgb ? Layout::Opaque : Layout::Rgba;
-    } else if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED)
+    if (rgb || rgba)
+        state.layout = fileOrder && (rgb ? 3 : 4) == channels ? Layout::Same : rgb ? Layout::Rgb : Layout::Rgba;
+    else if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED)
         state.layout = Layout::Palette;
     else {
         state.layout = Layout::Rgba;
