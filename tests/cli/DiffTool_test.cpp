@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -99,7 +100,17 @@ int RunDirectly(const std::string& command, const std::filesystem::path& out, co
     std::wstring line = std::filesystem::path(command).wstring();
     PROCESS_INFORMATION process{};
     DWORD code = DWORD(-1);
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    // Wine now and then fails to start a process under load; that is not
+    // the tool's answer, so a start that failed is tried again.
+    bool started = false;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+        if (!started) {
+            std::fprintf(stderr, "could not start the tool (error %lu), trying again\n", GetLastError());
+            Sleep(200);
+        }
+    }
+    if (started) {
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &code);
         CloseHandle(process.hThread);
