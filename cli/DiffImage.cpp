@@ -1,13 +1,9 @@
 #include "DiffImage.h"
 
 #include "BmpFormat.h"
-#include "Platform.h"
-#include "PngCodec.h"
 
 #include <cctype>
-#include <functional>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -22,118 +18,9 @@ bool WantsPng(const std::string& path)
 }
 
 // What the marks are painted in, blue, green, red.
-constexpr unsigned char c_red[3] = {0, 0, 255};
-constexpr unsigned char c_yellow[3] = {0, 255, 255};
-constexpr unsigned char c_grey[3] = {128, 128, 128};
-
-void Dim(const ImageView& first, int32_t y, unsigned char* bgr)
-{
-    const uint8_t* source = first.Row(y);
-    for (int32_t x = 0; x < first.width; ++x, source += first.channels, bgr += 3) {
-        bgr[0] = uint8_t(source[0] / 3 + 24);
-        bgr[1] = uint8_t(source[1] / 3 + 24);
-        bgr[2] = uint8_t(source[2] / 3 + 24);
-    }
-}
-
-// The rows of the difference image, asked for in either order: the list is
-// walked forwards for rows from the top, backwards for rows from the bottom.
-class CDiffRows
-{
-public:
-    CDiffRows(const ImageView& first, const DiffList& list, bool fromTop)
-        : m_first(first), m_list(list), m_nNext(fromTop ? 0 : list.Size() - 1),
-          m_nStep(fromTop ? 1 : -1)
-    {
-    }
-
-    void Row(int32_t y, unsigned char* bgr)
-    {
-        Dim(m_first, y, bgr);
-        for (; m_nNext >= 0 && m_nNext < m_list.Size() && m_list[m_nNext].y == y; m_nNext += m_nStep)
-            std::memcpy(bgr + 3 * size_t(m_list[m_nNext].x), c_red, 3);
-    }
-
-private:
-    const ImageView& m_first;
-    const DiffList& m_list;
-    int m_nNext;
-    int m_nStep;
-};
-
-// The rows of a judged pair's image, each judged again when it is asked for.
-class CJudgedRows
-{
-public:
-    CJudgedRows(const ImageView& first, const CPixelJudge& judge, bool mask, int channels)
-        : m_first(first), m_judge(judge), m_bMask(mask), m_nChannels(channels)
-    {
-    }
-
-    void Row(int32_t y, unsigned char* pixels)
-    {
-        const size_t width = size_t(m_first.width);
-        if (!m_bMask)
-            Dim(m_first, y, pixels);
-        else
-            std::memset(pixels, 0, width * size_t(m_nChannels));
-        const auto paint = [&](int32_t x, const unsigned char* colour) {
-            unsigned char* p = pixels + size_t(x) * size_t(m_nChannels);
-            std::memcpy(p, colour, 3);
-            if (m_nChannels == 4)
-                p[3] = 255;
-        };
-        m_judge.IgnoredSpans(y, m_spans);
-        for (const auto& [left, right] : m_spans) {
-            for (int32_t x = left; x <= right; ++x)
-                paint(x, c_grey);
-        }
-        m_counted.clear();
-        m_antialiased.clear();
-        m_judge.JudgeRow(y, m_counted, m_antialiased);
-        for (const int32_t x : m_antialiased)
-            paint(x, c_yellow);
-        for (const int32_t x : m_counted)
-            paint(x, c_red);
-    }
-
-private:
-    const ImageView& m_first;
-    const CPixelJudge& m_judge;
-    bool m_bMask;
-    int m_nChannels;
-    std::vector<std::pair<int32_t, int32_t>> m_spans;
-    std::vector<int32_t> m_counted;
-    std::vector<int32_t> m_antialiased;
-};
-
-// Writes a width x height image whose rows `row(y, pixels)` paints, in blue,
-// green, red (and alpha for a PNG of four channels) order.
-template <typename Painter>
-Trouble WriteImage(const std::string& path, int32_t width, int32_t height, int channels, Painter&& row)
-{
-    const bool png = WantsPng(path);
-    unsigned char header[c_cbHeaders];
-    const ImageBuffer out3{width, height, BmpStride(width), nullptr};
-    if (!png && !EncodeBmpHeaders(out3, header))
-        return Trouble::ImageTooLarge;
-    COutputFile out;
-    if (!out.Open(path.c_str()) || (!png && !out.Write(header, sizeof header)))
-        return Trouble::DiffImageNotWritten;
-
-    bool written = true;
-    if (png) {
-        written = EncodePng([&](const void* bytes, size_t count) { return out.Write(bytes, count); }, width, height,
-                            channels, row);
-    } else {
-        std::vector<unsigned char> pixels(size_t(out3.stride), 0);
-        for (int32_t y = height - 1; y >= 0 && written; --y) {
-            row(y, pixels.data());
-            written = out.Write(pixels.data(), pixels.size());
-        }
-    }
-    return written && out.Commit() ? Trouble::None : Trouble::DiffImageNotWritten;
-}
+constexpr uint8_t c_red[3] = {0, 0, 255};
+constexpr uint8_t c_yellow[3] = {0, 255, 255};
+constexpr uint8_t c_grey[3] = {128, 128, 128};
 
 } // namespace
 
@@ -143,61 +30,137 @@ bool CanWriteDiffImage(const std::string& path, int32_t width, int32_t height)
     return WantsPng(path) || EncodeBmpHeaders(ImageBuffer{width, height, BmpStride(width), nullptr}, header);
 }
 
-Trouble WriteDiffImage(const std::string& path, const ImageView& first, const DiffList& list)
+CDiffPainter::CDiffPainter(int32_t width, int channels, bool mask, int sourceChannels)
+    : m_nChannels(channels), m_bMask(mask), m_nSourceChannels(sourceChannels),
+      m_row(size_t(width) * size_t(channels))
 {
-    CDiffRows rows(first, list, WantsPng(path));
-    return WriteImage(path, first.width, first.height, 3, [&](int32_t y, unsigned char* bgr) { rows.Row(y, bgr); });
 }
 
-Trouble WriteDiffImage(const std::string& path, const ImageView& first, const CPixelJudge& judge, bool mask)
+const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
 {
-    const int channels = mask && WantsPng(path) ? 4 : 3;
-    CJudgedRows rows(first, judge, mask, channels);
-    return WriteImage(path, first.width, first.height, channels,
-                      [&](int32_t y, unsigned char* pixels) { rows.Row(y, pixels); });
-}
-
-namespace {
-
-// The picture as a PNG data URL; empty when it could not be encoded.
-std::string PngDataUrl(int32_t width, int32_t height, int channels,
-                       const std::function<void(int32_t y, unsigned char* pixels)>& row)
-{
-    std::string png;
-    const bool encoded = EncodePng(
-        [&](const void* bytes, size_t count) {
-            png.append(static_cast<const char*>(bytes), count);
-            return true;
-        },
-        width, height, channels, row);
-    const std::string text = encoded ? Base64(png) : std::string();
-    return text.empty() ? std::string() : "data:image/png;base64," + text;
-}
-
-std::string PictureUrl(const ImageView& picture)
-{
-    return PngDataUrl(picture.width, picture.height, picture.channels, [&](int32_t y, unsigned char* pixels) {
-        std::memcpy(pixels, picture.Row(y), size_t(picture.width) * size_t(picture.channels));
-    });
-}
-
-} // namespace
-
-Trouble WriteReportImages(const std::string& path, const ImageView& first, const ImageView& second,
-                          const CPixelJudge& judge)
-{
-    CJudgedRows rows(first, judge, false, 3);
-    const std::string urls[3] = {
-        PictureUrl(first), PictureUrl(second),
-        PngDataUrl(first.width, first.height, 3, [&](int32_t y, unsigned char* pixels) { rows.Row(y, pixels); })};
-    for (const std::string& url : urls) {
-        if (url.empty())
-            return Trouble::DiffImageNotWritten;
+    uint8_t* pixels = m_row.data();
+    const size_t width = m_row.size() / size_t(m_nChannels);
+    if (m_bMask) {
+        std::memset(pixels, 0, m_row.size());
+    } else {
+        const uint8_t* source = row.first;
+        for (size_t x = 0; x < width; ++x, source += m_nSourceChannels, pixels += m_nChannels) {
+            pixels[0] = uint8_t(source[0] / 3 + 24);
+            pixels[1] = uint8_t(source[1] / 3 + 24);
+            pixels[2] = uint8_t(source[2] / 3 + 24);
+        }
+        pixels = m_row.data();
     }
-    const std::string script = "tobrelReportPair(document.currentScript, {\"expected\": \"" + urls[0] +
-                               "\", \"actual\": \"" + urls[1] + "\", \"diff\": \"" + urls[2] + "\"});\n";
-    COutputFile out;
-    return out.Open(path.c_str()) && out.Write(script.data(), script.size()) && out.Commit()
-               ? Trouble::None
-               : Trouble::DiffImageNotWritten;
+    const auto paint = [&](int32_t x, const uint8_t* colour) {
+        uint8_t* p = pixels + size_t(x) * size_t(m_nChannels);
+        std::memcpy(p, colour, 3);
+        if (m_nChannels == 4)
+            p[3] = 255;
+    };
+    if (!row.judge.Rule().ignored.empty()) {
+        row.judge.IgnoredSpans(row.y, m_spans);
+        for (const auto& [left, right] : m_spans) {
+            for (int32_t x = left; x <= right; ++x)
+                paint(x, c_grey);
+        }
+    }
+    for (const int32_t x : row.antialiased)
+        paint(x, c_yellow);
+    for (const int32_t x : row.counted)
+        paint(x, c_red);
+    return pixels;
+}
+
+bool CDiffImageOutput::Open(const std::string& path, int32_t width, int32_t height, bool mask, int sourceChannels,
+                            const std::string& tempFolder)
+{
+    const bool png = WantsPng(path);
+    const int channels = mask && png ? 4 : 3;
+    if (!m_file.Open(path.c_str(), tempFolder))
+        return false;
+    const auto write = [this](const void* bytes, size_t count) { return m_file.Write(bytes, count); };
+    m_pSink = png ? NewPngSink(write, width, height, channels) : NewBmpSink(write, width, height);
+    m_pPainter = std::make_unique<CDiffPainter>(width, channels, mask, sourceChannels);
+    return m_pSink != nullptr;
+}
+
+bool CDiffImageOutput::Row(const JudgedRow& row)
+{
+    return m_pSink->Row(m_pPainter->Paint(row));
+}
+
+bool CDiffImageOutput::Commit()
+{
+    return m_pSink->Finish() && m_file.Commit();
+}
+
+// Base64 text written as the bytes come: every whole three bytes at once,
+// the rest kept for the next piece.
+class CReportPictures::CBase64
+{
+public:
+    explicit CBase64(COutputFile& file) : m_file(file) {}
+
+    bool Put(const void* bytes, size_t count)
+    {
+        m_pending.append(static_cast<const char*>(bytes), count);
+        return m_pending.size() < c_cbPiece || Flush(m_pending.size() / 3 * 3);
+    }
+    bool Finish() { return Flush(m_pending.size()); }
+
+private:
+    static constexpr size_t c_cbPiece = 3 << 16;
+
+    bool Flush(size_t bytes)
+    {
+        const std::string text = Base64(m_pending.substr(0, bytes));
+        m_pending.erase(0, bytes);
+        return m_file.Write(text.data(), text.size());
+    }
+
+    COutputFile& m_file;
+    std::string m_pending;
+};
+
+CReportPictures::CReportPictures() = default;
+CReportPictures::~CReportPictures() = default;
+
+bool CReportPictures::Open(const std::string& path, int32_t width, int32_t height, int sourceChannels)
+{
+    static const char c_szHead[] = "tobrelReportPair(document.currentScript, {\"diff\": \"data:image/png;base64,";
+    if (!m_file.Open(path.c_str()) || !m_file.Write(c_szHead, sizeof c_szHead - 1))
+        return false;
+    m_pText = std::make_unique<CBase64>(m_file);
+    m_pSink = NewPngSink([this](const void* bytes, size_t count) { return m_pText->Put(bytes, count); }, width,
+                         height, 3);
+    m_pPainter = std::make_unique<CDiffPainter>(width, 3, false, sourceChannels);
+    return true;
+}
+
+bool CReportPictures::Row(const JudgedRow& row)
+{
+    return m_pSink->Row(m_pPainter->Paint(row));
+}
+
+bool CReportPictures::Picture(CImageFile& file)
+{
+    const auto put = [this](const void* bytes, size_t count) { return m_pText->Put(bytes, count); };
+    if (const PngFile* png = file.Png())
+        return png->Copy(put) && m_pText->Finish();
+    const std::unique_ptr<CRowSink> sink = NewPngSink(put, file.Width(), file.Height(), 3);
+    std::vector<uint8_t> row(size_t(file.Width()) * 3);
+    bool ok = file.Start(3) == Trouble::None;
+    for (int32_t y = 0; y < file.Height() && ok; ++y)
+        ok = file.Next(1, row.data()) == Trouble::None && sink->Row(row.data());
+    return ok && file.Finish() == Trouble::None && sink->Finish() && m_pText->Finish();
+}
+
+bool CReportPictures::Commit(CImageFile& first, CImageFile& second)
+{
+    static const char c_szExpected[] = "\", \"expected\": \"data:image/png;base64,";
+    static const char c_szActual[] = "\", \"actual\": \"data:image/png;base64,";
+    static const char c_szEnd[] = "\"});\n";
+    return m_pSink->Finish() && m_pText->Finish() && m_file.Write(c_szExpected, sizeof c_szExpected - 1) &&
+           Picture(first) && m_file.Write(c_szActual, sizeof c_szActual - 1) && Picture(second) &&
+           m_file.Write(c_szEnd, sizeof c_szEnd - 1) && m_file.Commit();
 }

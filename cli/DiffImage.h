@@ -1,34 +1,78 @@
 #pragma once
 
-#include "DiffList.h"
-#include "Image.h"
-#include "PixelJudge.h"
-#include "Trouble.h"
+#include "ImageFile.h"
+#include "Pipeline.h"
+#include "Platform.h"
+#include "RowSink.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 // Whether a difference image of that size fits the format that `path` asks
 // for: PNG for a name ending in .png (any case), BMP otherwise.
 bool CanWriteDiffImage(const std::string& path, int32_t width, int32_t height);
 
-// Writes `first` (alpha is left out) dimmed to a third of its brightness
-// over a dark base, with every listed pixel pure red, as a 24-bit BMP or an
-// 8-bit RGB PNG at `path`, row by row. Returns None, or
-// DiffImageNotWritten when the file could not be written (nothing is left
-// in place of a regular file then).
-Trouble WriteDiffImage(const std::string& path, const ImageView& first, const DiffList& list);
+// Paints row after row of a difference image: the first picture dimmed to
+// a third of its brightness over a dark base (alpha left out), counted
+// pixels red, anti-aliased ones yellow, ignored areas grey. A mask has the
+// marks alone, over black, or over transparent pixels with four channels.
+class CDiffPainter
+{
+public:
+    CDiffPainter(int32_t width, int channels, bool mask, int sourceChannels);
+    // The row's pixels, blue, green, red (and alpha).
+    const uint8_t* Paint(const JudgedRow& row);
 
-// The same for a pair judged by a rule, the rows judged again as they are
-// written: counted pixels red, anti-aliased ones yellow, ignored areas grey.
-// A mask has the marks alone, over black in a BMP and over transparent
-// pixels in a PNG (8-bit RGBA then).
-Trouble WriteDiffImage(const std::string& path, const ImageView& first, const CPixelJudge& judge, bool mask);
+private:
+    int m_nChannels;
+    bool m_bMask;
+    int m_nSourceChannels;
+    std::vector<uint8_t> m_row;
+    std::vector<std::pair<int32_t, int32_t>> m_spans;
+};
 
-// Writes the pictures a report shows of a judged pair (the first, the
-// second, the difference image) as PNG in data URLs, in a script for the
-// report's page: `tobrelReportPair(document.currentScript, {...})`. A
-// script rather than image files, because a page opened from disk may not
-// read the pixels of image files, and the page shows the colours of the
-// pixel under the pointer.
-Trouble WriteReportImages(const std::string& path, const ImageView& first, const ImageView& second,
-                          const CPixelJudge& judge);
+// The difference image, written as the rows are judged, put in place by
+// Commit only: a pair that ends in trouble leaves the last good image.
+class CDiffImageOutput : public CRowConsumer
+{
+public:
+    // False when the file could not be opened; `tempFolder` as for COutputFile.
+    bool Open(const std::string& path, int32_t width, int32_t height, bool mask, int sourceChannels,
+              const std::string& tempFolder = {});
+    bool Row(const JudgedRow& row) override;
+    bool Commit();
+
+private:
+    COutputFile m_file;
+    std::unique_ptr<CRowSink> m_pSink;
+    std::unique_ptr<CDiffPainter> m_pPainter;
+};
+
+// The pictures a report shows of a pair, in a script for the report's page:
+// `tobrelReportPair(document.currentScript, {...})` with the difference
+// image, the first and the second picture as PNG data URLs. A script rather
+// than image files, because a page opened from disk may not read the pixels
+// of image files, and the page shows the colours of the pixel under the
+// pointer. The difference image is written as the rows are judged; the two
+// pictures when the pair is done, a PNG input copied as it is (without its
+// metadata), a BMP encoded.
+class CReportPictures : public CRowConsumer
+{
+public:
+    CReportPictures();
+    ~CReportPictures() override;
+    bool Open(const std::string& path, int32_t width, int32_t height, int sourceChannels);
+    bool Row(const JudgedRow& row) override;
+    // Adds both pictures and puts the script in place.
+    bool Commit(CImageFile& first, CImageFile& second);
+
+private:
+    class CBase64;
+    bool Picture(CImageFile& file);
+
+    COutputFile m_file;
+    std::unique_ptr<CBase64> m_pText;
+    std::unique_ptr<CRowSink> m_pSink;
+    std::unique_ptr<CDiffPainter> m_pPainter;
+};

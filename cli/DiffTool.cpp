@@ -7,6 +7,7 @@
 #include "Printable.h"
 #include "Report.h"
 #include "ReportPage.h"
+#include "Utf8Path.h"
 #include "Version.h"
 
 #include <cctype>
@@ -293,11 +294,6 @@ int ParseArguments(int argc, char** argv, Options& options)
     // The JSON and the report always have the regions.
     options.pair.bRegions = options.pair.bRegions || options.bJson || !options.reportDir.empty();
     return -1;
-}
-
-std::filesystem::path PathOf(const std::string& utf8)
-{
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 bool IsFolder(const std::string& path)

@@ -5,6 +5,7 @@
 #include "Printable.h"
 #include "Report.h"
 #include "ReportPage.h"
+#include "Utf8Path.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -16,19 +17,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path FromUtf8(const std::string& text)
-{
-    return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string ToUtf8(const std::u8string& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
 std::string Join(const std::string& folder, const std::string& relative)
 {
-    return relative == "." ? folder : ToUtf8((FromUtf8(folder) / FromUtf8(relative)).u8string());
+    return relative == "." ? folder : Utf8(PathOf(folder) / PathOf(relative));
 }
 
 // What lies below one root, as relative paths with '/' between folders
@@ -44,7 +35,10 @@ struct Listing
 // file (a broken link, a pipe) becomes that pair's trouble.
 void Walk(const fs::path& root, const fs::path& folder, Listing& listing)
 {
-    const auto relative = [&](const fs::path& path) { return ToUtf8(path.lexically_relative(root).generic_u8string()); };
+    const auto relative = [&](const fs::path& path) {
+        const std::u8string text = path.lexically_relative(root).generic_u8string();
+        return std::string(text.begin(), text.end());
+    };
     std::error_code error;
     fs::directory_iterator it(folder, error), end;
     std::vector<fs::path> folders;
@@ -66,7 +60,7 @@ void Walk(const fs::path& root, const fs::path& folder, Listing& listing)
 Listing List(const std::string& root)
 {
     Listing listing;
-    Walk(FromUtf8(root), FromUtf8(root), listing);
+    Walk(PathOf(root), PathOf(root), listing);
     std::sort(listing.files.begin(), listing.files.end());
     std::sort(listing.unreadable.begin(), listing.unreadable.end());
     return listing;
@@ -158,8 +152,10 @@ void CompareFolders(const std::string& expected, const std::string& actual, cons
             PairOptions pairOptions = options;
             pairOptions.threads = 1;
             pairOptions.bImageOnlyIfDiffering = true;
-            if (!options.diffImage.empty())
+            if (!options.diffImage.empty()) {
                 pairOptions.diffImage = Join(options.diffImage, relative);
+                pairOptions.diffImageFolder = options.diffImage;
+            }
             if (page)
                 pairOptions.reportImages = page->PairImagesPath(index);
             ComparePair(Join(expected, relative), Join(actual, relative), pairOptions, *result);
@@ -169,11 +165,17 @@ void CompareFolders(const std::string& expected, const std::string& actual, cons
         return result;
     };
 
+    // Difference images are written in their folder until their own
+    // folders are made, for the pairs that differ only.
+    if (!options.diffImage.empty()) {
+        std::error_code ignored;
+        fs::create_directories(PathOf(options.diffImage), ignored);
+    }
     CProgress progress(all.size());
     report.BeginFolders(expected, actual);
     const size_t threads = std::max(1u, std::thread::hardware_concurrency());
-    RunInOrder<PairResult>(all.size(), threads, 4 * threads, compare, [&](size_t index, const PairResult& result) {
-        report.FolderPair(all[index], Join(expected, all[index]), Join(actual, all[index]), result);
+    RunInOrder(all.size(), threads, 4 * threads, compare, [&](size_t index, const std::unique_ptr<PairResult>& result) {
+        report.FolderPair(all[index], Join(expected, all[index]), Join(actual, all[index]), *result);
         progress.Update(index + 1);
     });
     report.EndFolders();

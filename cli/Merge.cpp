@@ -2,6 +2,7 @@
 
 #include "Printable.h"
 #include "ReportPage.h"
+#include "Utf8Path.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -18,17 +19,6 @@ constexpr int c_nExitTrouble = 2;
 
 // What the pairs of every shard must have been judged by alike.
 const char* const c_rule[] = {"tolerance", "threshold", "antialiasing", "ignored", "max_diff_pixels", "max_diff_ratio"};
-
-fs::path PathOf(const std::string& utf8)
-{
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string Utf8(const fs::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
 
 struct Shard
 {

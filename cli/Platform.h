@@ -8,49 +8,7 @@
 #include <cstdio>
 #include <string>
 
-// A regular file opened for reading at any offset, from any thread, or
-// mapped whole where the platform lets a mapping be guarded: a file cut
-// short, grown or rewritten while it is read gives a failed read or a
-// changed file, never a fault.
-class CInputFile
-{
-public:
-    CInputFile() = default;
-    ~CInputFile();
-    CInputFile(const CInputFile&) = delete;
-    CInputFile& operator=(const CInputFile&) = delete;
-
-    // False for a missing or unreadable file and for anything but a regular
-    // file (folders, devices and named pipes are refused without waiting).
-    // An object opens one file.
-    bool Open(const char* path);
-    uint64_t Size() const { return m_cbSize; }
-
-    // Reads exactly `bytes` from `offset`; false when the file ends first or
-    // cannot be read.
-    bool ReadAt(uint64_t offset, void* buffer, size_t bytes) const;
-    // The whole file mapped read-only, or null: on Windows, before
-    // GuardMappedInputs, or when it cannot be mapped. Pages that the file
-    // loses while mapped read as zeros, and the file no longer counts as
-    // unchanged.
-    const uint8_t* Map();
-    // Whether the file is still the one opened: same size, same time of the
-    // last write, still linked in its folder, and none of it lost while mapped.
-    bool Unchanged() const;
-
-private:
-#ifdef _WIN32
-    void* m_hFile = nullptr;
-    uint64_t m_nWriteTime = 0;
-#else
-    int m_fd = -1;
-    int64_t m_nWriteSeconds = 0;
-    long m_nWriteNanoseconds = 0;
-    const uint8_t* m_pMapped = nullptr;
-    int m_nGuardSlot = -1;
-#endif
-    uint64_t m_cbSize = 0;
-};
+#include "InputFile.h"
 
 // Whether two paths name the same existing file (also through links).
 bool IsSameFile(const char* a, const char* b);
@@ -72,7 +30,9 @@ public:
     COutputFile(const COutputFile&) = delete;
     COutputFile& operator=(const COutputFile&) = delete;
 
-    bool Open(const char* path);
+    // With `tempFolder`, a file whose folder is not there yet is written in
+    // that folder, and its folders are made only when it is put in place.
+    bool Open(const char* path, const std::string& tempFolder = {});
     bool Write(const void* data, size_t bytes);
     // Flushes, closes and puts the file in place; false if any write failed.
     bool Commit();
@@ -83,6 +43,7 @@ private:
     FILE* m_pFile = nullptr;
     std::string m_path;
     std::string m_temporary;  // empty when writing the target directly
+    bool m_bMakeFolders = false;
     int m_nSlot = -1;         // where the interrupt handler finds m_temporary
     bool m_bFailed = false;
 };
@@ -90,12 +51,6 @@ private:
 // Has an interrupt or termination remove the unfinished output files before
 // the process ends as the signal says. Called once by main.
 void RemoveUnfinishedOutputsOnInterrupt();
-
-// Lets CInputFile map files: a page a mapped file loses (it was cut short
-// meanwhile) is replaced with zeros where the access faults, and the file is
-// marked as changed, so the reader goes on to its end and reports trouble.
-// No jump, nothing skipped. Called once by main; without it files are read.
-void GuardMappedInputs();
 
 // The memory this process can still take: what the machine has available,
 // within a container's limit and the process's own address-space limit.

@@ -1,5 +1,7 @@
 #include "Platform.h"
 
+#include "Utf8Path.h"
+
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -10,19 +12,17 @@
 #include <io.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <cstdlib>
 #include <vector>
 
 namespace {
 
+// Text for the wide calls: the conversion the paths go through.
 std::wstring Widen(const char* utf8)
 {
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-    std::wstring wide(length > 0 ? size_t(length) : 1, L'\0');
-    if (length > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), length);
-    wide.resize(wide.size() - 1);
-    return wide;
+    return PathOf(utf8).wstring();
 }
 
 } // namespace
@@ -35,80 +35,6 @@ std::string Narrow(const wchar_t* wide)
         ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), length, nullptr, nullptr);
     utf8.resize(utf8.size() - 1);
     return utf8;
-}
-
-CInputFile::~CInputFile()
-{
-    if (m_hFile)
-        ::CloseHandle(m_hFile);
-}
-
-namespace {
-
-uint64_t LastWrite(const BY_HANDLE_FILE_INFORMATION& info)
-{
-    return uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime;
-}
-
-uint64_t FileSize(const BY_HANDLE_FILE_INFORMATION& info)
-{
-    return uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
-}
-
-} // namespace
-
-bool CInputFile::Open(const char* path)
-{
-    if (m_hFile)
-        ::CloseHandle(m_hFile);
-    m_hFile = nullptr;
-    HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        ::CloseHandle(file);
-        return false;
-    }
-    m_hFile = file;
-    m_cbSize = FileSize(info);
-    m_nWriteTime = LastWrite(info);
-    return true;
-}
-
-bool CInputFile::ReadAt(uint64_t offset, void* buffer, size_t bytes) const
-{
-    auto* to = static_cast<unsigned char*>(buffer);
-    while (bytes > 0) {
-        // The offset travels with each read, so threads can share the handle.
-        OVERLAPPED at = {};
-        at.Offset = DWORD(offset);
-        at.OffsetHigh = DWORD(offset >> 32);
-        const DWORD chunk = DWORD(std::min<size_t>(bytes, 1u << 30));
-        DWORD got = 0;
-        if (!::ReadFile(m_hFile, to, chunk, &got, &at) || got == 0)
-            return false;
-        to += got;
-        offset += got;
-        bytes -= got;
-    }
-    return true;
-}
-
-const uint8_t* CInputFile::Map()
-{
-    // A mapped view of a file that another program cuts short faults under
-    // Wine and Windows alike, with no page to put in its place: read instead.
-    return nullptr;
-}
-
-bool CInputFile::Unchanged() const
-{
-    BY_HANDLE_FILE_INFORMATION info;
-    return ::GetFileInformationByHandle(m_hFile, &info) && FileSize(info) == m_cbSize &&
-           LastWrite(info) == m_nWriteTime && info.nNumberOfLinks > 0;
 }
 
 bool IsSameFile(const char* a, const char* b)
@@ -136,10 +62,6 @@ void RemoveUnfinishedOutputsOnInterrupt()
 {
 }
 
-void GuardMappedInputs()
-{
-}
-
 uint64_t AvailableMemory()
 {
     MEMORYSTATUSEX memory = {};
@@ -150,6 +72,29 @@ uint64_t AvailableMemory()
         return UINT64_MAX;
     return std::min<uint64_t>(memory.ullAvailPhys, memory.ullAvailVirtual);
 }
+
+namespace {
+
+// Where an output is written before it is put in place: beside it, or in
+// `tempFolder` while its own folder is not there.
+std::string TemporaryName(const std::string& path, const std::string& tempFolder, const std::string& process,
+                          bool& makeFolders)
+{
+    static std::atomic<unsigned> s_nNext{0};
+    std::error_code error;
+    makeFolders = !tempFolder.empty() && !std::filesystem::is_directory(PathOf(path).parent_path(), error);
+    if (!makeFolders)
+        return path + ".tmp-" + process;
+    return Utf8(PathOf(tempFolder) / (".tobrel-" + process + "-" + std::to_string(s_nNext++) + ".tmp"));
+}
+
+bool MakeFolders(const std::string& path, bool makeFolders)
+{
+    std::error_code error;
+    return !makeFolders || std::filesystem::create_directories(PathOf(path).parent_path(), error) || !error;
+}
+
+} // namespace
 
 COutputFile::~COutputFile()
 {
@@ -166,7 +111,7 @@ void COutputFile::Discard()
     }
 }
 
-bool COutputFile::Open(const char* path)
+bool COutputFile::Open(const char* path, const std::string& tempFolder)
 {
     Discard();
     m_bFailed = false;
@@ -180,7 +125,7 @@ bool COutputFile::Open(const char* path)
         m_pFile = _wfopen(Widen(path).c_str(), L"wb");
         return m_pFile != nullptr;
     }
-    m_temporary = m_path + ".tmp-" + std::to_string(::GetCurrentProcessId());
+    m_temporary = TemporaryName(m_path, tempFolder, std::to_string(::GetCurrentProcessId()), m_bMakeFolders);
     m_pFile = _wfopen(Widen(m_temporary.c_str()).c_str(), L"wbx");
     if (!m_pFile)
         m_temporary.clear();
@@ -204,7 +149,7 @@ bool COutputFile::Commit()
     if (m_temporary.empty())
         return ok;
     const std::wstring temporary = Widen(m_temporary.c_str());
-    if (ok && ::MoveFileExW(temporary.c_str(), Widen(m_path.c_str()).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (ok && MakeFolders(m_path, m_bMakeFolders) && ::MoveFileExW(temporary.c_str(), Widen(m_path.c_str()).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     ::DeleteFileW(temporary.c_str());
     return false;

@@ -2,6 +2,7 @@
 
 #include "Platform.h"
 #include "ReportAssets.h"
+#include "Utf8Path.h"
 
 #include <filesystem>
 #include <fstream>
@@ -11,17 +12,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path PathOf(const std::string& utf8)
-{
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string Utf8(const fs::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
 
 bool WriteWhole(const fs::path& path, std::string_view text)
 {

@@ -8,9 +8,11 @@
 
 // Pixels that somebody else owns, read-only: `width` x `height` pixels of
 // `channels` bytes each (3: blue, green, red; 4: blue, green, red, alpha),
-// picture row y (counted from the top) at `top + y * step`. A bottom-up
-// block, the way a BMP file and ImageBuffer store rows, has a negative step.
-// A view stays valid as long as the pixels it was taken from.
+// picture row y (counted from the top) at `top + (y - firstRow) * step`. A
+// bottom-up block, the way a BMP file and ImageBuffer store rows, has a
+// negative step. A window on a taller picture (a band of rows with the rows
+// around it) keeps the picture's height and numbering: only rows firstRow
+// on are there. A view stays valid as long as the pixels it was taken from.
 struct ImageView
 {
     int32_t width = 0;
@@ -18,17 +20,15 @@ struct ImageView
     int channels = 3;
     const uint8_t* top = nullptr;
     ptrdiff_t step = 0;
+    int32_t firstRow = 0;  // the picture row at `top`
 
-    const uint8_t* Row(int32_t y) const { return top + y * step; }
+    const uint8_t* Row(int32_t y) const { return top + (y - firstRow) * step; }
     bool SameGeometry(const ImageView& other) const
     {
         return width == other.width && height == other.height && channels == other.channels;
     }
-    // Picture rows firstRow to endRow - 1 as a picture of their own.
-    ImageView Rows(int32_t firstRow, int32_t endRow) const
-    {
-        return {width, endRow - firstRow, channels, Row(firstRow), step};
-    }
+    // Picture rows `from` to `end` - 1 as a picture of their own.
+    ImageView Rows(int32_t from, int32_t end) const { return {width, end - from, channels, Row(from), step}; }
 };
 
 // A 24-bit bitmap as the program's loader stores it, seen as an image.

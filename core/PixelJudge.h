@@ -39,8 +39,9 @@ struct PixelRule
 constexpr double c_dMaxYiqDelta = 35215;
 
 // Judges two images of the same geometry a row at a time. Neighbours are
-// read across rows, so the views are of whole pictures; rows may be judged
-// in any order and from several threads at once.
+// read across rows: a row needs the two rows above and below it in the
+// views (which may be windows on the pictures). Rows may be judged in any
+// order and from several threads at once.
 class CPixelJudge
 {
 public:
@@ -57,6 +58,8 @@ public:
 
     // The pixels that are compared: all but the ignored ones.
     int64_t ComparedPixels() const;
+
+    const PixelRule& Rule() const { return m_rule; }
 
 private:
     template <int C>

@@ -342,7 +342,11 @@ TEST_F(DiffTool, RefusesAPairLargerThanTheMemoryAtHand)
     std::string png[2];
     for (int i = 0; i < 2; ++i) {
         const std::string name = "abcd" + std::to_string(i);
-        const std::string bmp = Quote(m_dir.WriteBmp(name + ".bmp", Picture(4000, 4000, i ? Changed : Gradient)));
+        const auto inverted = [](int x, int y) {
+            const Rgb c = Gradient(x, y);
+            return Rgb{uint8_t(~c.r), uint8_t(~c.g), uint8_t(~c.b)};
+        };
+        const std::string bmp = Quote(m_dir.WriteBmp(name + ".bmp", Picture(4000, 4000, i ? inverted : Gradient)));
         png[i] = Quote(m_dir.Path() / (name + ".png"));
         ASSERT_EQ(Run({"--diff-image", png[i], bmp, bmp}).status, 0);
     }
@@ -439,7 +443,7 @@ TEST_F(DiffTool, WritesAReportWithPicturesOfDifferingPairsOnly)
     EXPECT_FALSE(json["pairs"][1].contains("images"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(report / "pairs"), {}), 1);
     const std::string pictures = ReadFile(report / "pairs" / "0.js");
-    EXPECT_EQ(pictures.rfind("tobrelReportPair(document.currentScript, {\"expected\": \"data:image/png;base64,iVBORw0KGgo", 0), 0u);
+    EXPECT_EQ(pictures.rfind("tobrelReportPair(document.currentScript, {\"diff\": \"data:image/png;base64,iVBORw0KGgo", 0), 0u);
 
     const Outcome inside = Run({"--report", Quote(m_dir.Path() / "A" / "report"), a, b});
     EXPECT_EQ(inside.status, 2);

@@ -291,20 +291,39 @@ Trouble ReadPngFile(const uint8_t* data, size_t size, PngFile& png)
     }, png);
 }
 
+bool PngFile::Copy(const ByteSink& out) const
+{
+    uint8_t head[8];
+    std::vector<uint8_t> piece;
+    if (!out(pixelChunks.data(), dataAt))
+        return false;
+    for (const PngSpan& span : imageData) {
+        Put32(head, span.length);
+        std::memcpy(head + 4, "IDAT", 4);
+        if (!out(head, 8))
+            return false;
+        constexpr size_t c_cbPiece = 64 * 1024;
+        piece.resize(std::min<size_t>(span.length, c_cbPiece));
+        for (uint64_t done = 0; done < span.length;) {
+            const size_t bytes = size_t(std::min<uint64_t>(span.length - done, c_cbPiece));
+            if (!read(span.offset + done, piece.data(), bytes) || !out(piece.data(), bytes))
+                return false;
+            done += bytes;
+        }
+        Put32(head, span.crc);
+        if (!out(head, 4))
+            return false;
+    }
+    return out(pixelChunks.data() + dataAt, pixelChunks.size() - dataAt);
+}
+
 bool PngFile::Bytes(std::vector<uint8_t>& out) const
 {
-    out.assign(pixelChunks.begin(), pixelChunks.begin() + long(dataAt));
-    for (const PngSpan& span : imageData) {
-        const size_t at = out.size();
-        out.resize(at + 12 + span.length);
-        Put32(out.data() + at, span.length);
-        std::memcpy(out.data() + at + 4, "IDAT", 4);
-        if (!read(span.offset, out.data() + at + 8, span.length))
-            return false;
-        Put32(out.data() + at + 8 + span.length, span.crc);
-    }
-    out.insert(out.end(), pixelChunks.begin() + long(dataAt), pixelChunks.end());
-    return true;
+    out.clear();
+    return Copy([&](const void* bytes, size_t count) {
+        out.insert(out.end(), static_cast<const uint8_t*>(bytes), static_cast<const uint8_t*>(bytes) + count);
+        return true;
+    });
 }
 
 bool PngFile::LooksSame(const PngFile& other) const

@@ -1,6 +1,6 @@
 #include "PngCodec.h"
 
-#include "Platform.h"
+#include "InputFile.h"
 
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
@@ -177,48 +177,4 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image)
             std::memcpy(target, source, size_t(channels));
     }
     return CheckPngImageData(png);
-}
-
-bool EncodePng(const PngSink& out, int32_t width, int32_t height, int channels,
-               const std::function<void(int32_t y, unsigned char* pixels)>& row)
-{
-    const CComThread com;
-    Com<IWICImagingFactory> factory;
-    Com<IStream> memory;
-    Com<IWICBitmapEncoder> encoder;
-    Com<IWICBitmapFrameEncode> frame;
-    if (!Factory(factory) || !Own(memory, [&](IStream** p) { return ::CreateStreamOnHGlobal(nullptr, TRUE, p); }) ||
-        !Own(encoder, [&](IWICBitmapEncoder** p) { return factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, p); }) ||
-        FAILED(encoder->Initialize(memory.get(), WICBitmapEncoderNoCache)) ||
-        !Own(frame, [&](IWICBitmapFrameEncode** p) { return encoder->CreateNewFrame(p, nullptr); }) ||
-        FAILED(frame->Initialize(nullptr)) ||
-        FAILED(frame->SetSize(UINT(width), UINT(height))))
-        return false;
-    const WICPixelFormatGUID wanted = channels == 4 ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
-    WICPixelFormatGUID format = wanted;
-    if (FAILED(frame->SetPixelFormat(&format)) || format != wanted)
-        return false;
-    std::vector<BYTE> bgr(size_t(channels) * size_t(width));
-    for (int32_t y = 0; y < height; ++y) {
-        row(y, bgr.data());
-        if (FAILED(frame->WritePixels(1, UINT(bgr.size()), UINT(bgr.size()), bgr.data())))
-            return false;
-    }
-    if (FAILED(frame->Commit()) || FAILED(encoder->Commit()))
-        return false;
-
-    // The encoded file, from the memory stream into the output.
-    STATSTG stat = {};
-    LARGE_INTEGER start = {};
-    if (FAILED(memory->Stat(&stat, STATFLAG_NONAME)) || FAILED(memory->Seek(start, STREAM_SEEK_SET, nullptr)))
-        return false;
-    std::vector<BYTE> buffer(1 << 20);
-    for (ULONGLONG left = stat.cbSize.QuadPart; left > 0;) {
-        ULONG got = 0;
-        if (FAILED(memory->Read(buffer.data(), ULONG(std::min<ULONGLONG>(left, buffer.size())), &got)) || got == 0 ||
-            !out(buffer.data(), got))
-            return false;
-        left -= got;
-    }
-    return true;
 }

@@ -1,13 +1,14 @@
 #pragma once
 
-// PNG files through the platform's own decoder and encoder: libspng here,
-// the Windows Imaging Component on Windows (Png_spng.cpp, Png_wic.cpp). The
+// PNG files through the platform's own decoder: libspng here, the Windows
+// Imaging Component on Windows (Png_spng.cpp, Png_wic.cpp). The
 // file's structure is checked here first, the same on both: every chunk's
 // checksum, the header, and nothing after the end chunk. Stored samples are
 // taken as they are: gamma, colour profiles and rendering intents change
 // nothing.
 
 #include "Image.h"
+#include "RowSink.h"
 #include "Trouble.h"
 
 #include <cstddef>
@@ -16,7 +17,6 @@
 #include <memory>
 #include <vector>
 
-class COutputFile;
 struct z_stream_s;
 
 bool IsPng(const uint8_t* data, size_t size);
@@ -52,8 +52,11 @@ struct PngFile
     std::vector<PngSpan> imageData;  // the image data chunks, in the file
     PngReader read;                  // the file's bytes
 
-    // The whole file as the decoder reads it, image data included.
+    // The whole file as the decoder reads it, image data included: a PNG
+    // of the same pixels without the metadata.
     bool Bytes(std::vector<uint8_t>& out) const;
+    // The same, piece by piece into `out`.
+    bool Copy(const ByteSink& out) const;
     // Whether `other` has the same header, palette, transparency and image
     // data bytes: then both decode alike. With `sound`, whether this file's
     // image data chunks match their checksums too, found on the way.
@@ -184,13 +187,3 @@ Trouble CheckPngImageData(const PngFile& png);
 // there, each with a known filter type. That proves the data sound where
 // every byte of a row is a valid sample, as it is in all but palette images.
 Trouble CheckPngRows(const PngFile& png, bool checksums = true);
-
-// Where an encoded PNG goes, piece by piece; false when a piece could not
-// be taken.
-using PngSink = std::function<bool(const void* bytes, size_t count)>;
-
-// Writes a width x height 8-bit RGB PNG (RGBA with four `channels`) to
-// `out`; `row(y, pixels)` fills picture row y (top first) in blue, green,
-// red (and alpha) order. False if anything failed.
-bool EncodePng(const PngSink& out, int32_t width, int32_t height, int channels,
-               const std::function<void(int32_t y, unsigned char* pixels)>& row);

@@ -1,6 +1,6 @@
 #include "PngCodec.h"
 
-#include "Platform.h"
+#include "InputFile.h"
 
 #include <spng.h>
 
@@ -418,40 +418,4 @@ Trouble DecodePng(const PngFile& png, int channels, CImage& image)
         return decoder.Finish();
     }
     return decoder.Interlaced(image);
-}
-
-bool EncodePng(const PngSink& out, int32_t width, int32_t height, int channels,
-               const std::function<void(int32_t y, unsigned char* pixels)>& row)
-{
-    Ctx ctx(spng_ctx_new(SPNG_CTX_ENCODER));
-    if (!ctx)
-        return false;
-    const auto write = [](spng_ctx*, void* user, void* source, size_t length) {
-        return (*static_cast<const PngSink*>(user))(source, length) ? 0 : SPNG_IO_ERROR;
-    };
-    spng_ihdr ihdr = {};
-    ihdr.width = uint32_t(width);
-    ihdr.height = uint32_t(height);
-    ihdr.bit_depth = 8;
-    ihdr.color_type = channels == 4 ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
-    if (spng_set_png_stream(ctx.get(), write, const_cast<PngSink*>(&out)) || spng_set_ihdr(ctx.get(), &ihdr) ||
-        spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE))
-        return false;
-    const size_t bytes = size_t(channels) * size_t(width);
-    std::vector<unsigned char> bgr(bytes), rgb(bytes);
-    int status = 0;
-    for (int32_t y = 0; y < height; ++y) {
-        row(y, bgr.data());
-        for (size_t i = 0; i < bytes; i += size_t(channels)) {
-            rgb[i] = bgr[i + 2];
-            rgb[i + 1] = bgr[i + 1];
-            rgb[i + 2] = bgr[i];
-            if (channels == 4)
-                rgb[i + 3] = bgr[i + 3];
-        }
-        status = spng_encode_row(ctx.get(), rgb.data(), rgb.size());
-        if (status && status != SPNG_EOI)
-            return false;
-    }
-    return status == SPNG_EOI;
 }

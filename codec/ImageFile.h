@@ -2,10 +2,11 @@
 
 #include "BmpFormat.h"
 #include "Image.h"
-#include "Platform.h"
+#include "InputFile.h"
 #include "PngCodec.h"
 #include "Trouble.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,19 @@
 constexpr size_t c_cbReadBand = 256 * 1024;
 
 // One input of a comparison, a BMP or a PNG file told apart by its first
-// bytes. Open reads and checks what says whether the file can be compared
-// (a PNG is read whole for that); the pixels come as a whole picture
-// (Decode) or, from a BMP, band by band (ReadRows) without holding the
-// picture at all.
+// bytes: a row source. Open reads and checks what says whether the file can
+// be compared; then Start, Next band after band from the top, and Finish
+// give the pixels without holding the picture (a PNG that decodes only whole,
+// interlaced, is decoded whole by Start). Decode gives the whole picture at
+// once, for those who want it.
 class CImageFile
 {
 public:
+    CImageFile();
+    ~CImageFile();
+    CImageFile(const CImageFile&) = delete;
+    CImageFile& operator=(const CImageFile&) = delete;
+
     Trouble Open(const std::string& path);
     int32_t Width() const { return m_nWidth; }
     int32_t Height() const { return m_nHeight; }
@@ -41,11 +48,26 @@ public:
         return m_bPng && other.m_bPng && m_png.LooksSame(other.m_png);
     }
 
+    // What Start allocates for `channels` beyond a few rows: the whole
+    // picture of a file that decodes only whole, else nothing.
+    uint64_t StartMemory(int channels) const;
+    // Begins reading rows from the top in `channels` (3, or 4 with alpha:
+    // 255 where the file has none), blue, green, red, or with `fileOrder`
+    // in the order the file stores them (red first in a PNG), which saves
+    // reordering where the order does not matter.
+    Trouble Start(int channels, bool fileOrder = false);
+    // The next `count` rows, width * channels bytes each, into `out`.
+    Trouble Next(int32_t count, uint8_t* out);
+    // After the last row: what the file holds behind them checked (a PNG's
+    // image data to its end, with its checksums), and the file unchanged
+    // since it was opened. None only then.
+    Trouble Finish();
+
     // What Decode allocates for `channels`.
     uint64_t DecodeMemory(int channels) const;
     // The whole picture in `channels` (3, or 4 with alpha: 255 where the
     // file has none).
-    Trouble Decode(int channels, CImage& image) const;
+    Trouble Decode(int channels, CImage& image);
 
     // A BMP's picture rows firstRow to endRow - 1 as three channels, seen
     // through `rows`: in the file's mapping, or read into `buffer`.
@@ -61,6 +83,9 @@ public:
     Trouble CheckUnchanged() const;
 
 private:
+    // Trouble found while reading is the file's changing when it changed.
+    Trouble Blame(Trouble trouble) const;
+
     CInputFile m_file;
     const uint8_t* m_pMapped = nullptr;
     BmpLayout m_layout;
@@ -68,4 +93,10 @@ private:
     bool m_bPng = false;
     int32_t m_nWidth = 0;
     int32_t m_nHeight = 0;
+    // While reading rows:
+    int m_nChannels = 3;
+    int32_t m_nNextRow = 0;
+    std::unique_ptr<CPngRowDecoder> m_pDecoder;
+    CImage m_whole;  // a picture that decodes only whole
+    std::vector<uint8_t> m_band;  // a BMP's rows as read
 };

@@ -22,6 +22,7 @@ enum class Trouble
     OnlyInSecond = 123,
     Png16Bit = 124,
     PngDamaged = 125,
+    ReportNotWritten = 126,
 };
 
 // The trouble a core result code stands for (0 is None).

@@ -22,6 +22,7 @@ std::string TroubleText(Trouble trouble)
     case Trouble::OnlyInSecond: return "only in the second folder";
     case Trouble::Png16Bit: return "16-bit PNG samples are not compared (reduced to 8 bits, different samples could look equal)";
     case Trouble::PngDamaged: return "the PNG file's data is damaged";
+    case Trouble::ReportNotWritten: return "the report's pictures of the pair could not be written";
     default: break;
     }
     const char* text = ResultText(TroubleCode(trouble));

@@ -5,6 +5,9 @@
 #include <memory>
 #include <new>
 
+CImageFile::CImageFile() = default;
+CImageFile::~CImageFile() = default;
+
 Trouble CImageFile::Open(const std::string& path)
 {
     if (!m_file.Open(path.c_str()))
@@ -28,8 +31,7 @@ Trouble CImageFile::Open(const std::string& path)
     Trouble trouble = ReadPngFile(m_file.Size(), [this](uint64_t offset, uint8_t* out, size_t bytes) {
         return m_file.ReadAt(offset, out, bytes);
     }, m_png);
-    if (trouble != Trouble::None && !m_file.Unchanged())
-        trouble = Trouble::CannotRead;  // damage that came from a file changing meanwhile
+    trouble = Blame(trouble);
     m_nWidth = m_png.width;
     m_nHeight = m_png.height;
     return trouble;
@@ -76,38 +78,95 @@ Trouble CImageFile::ReadRows(int32_t firstRow, int32_t endRow, std::vector<uint8
     return Trouble::None;
 }
 
-Trouble CImageFile::Decode(int channels, CImage& image) const
+Trouble CImageFile::Decode(int channels, CImage& image)
 {
     if (m_bPng)
         return DecodePng(m_png, channels, image);
     if (!image.Allocate(m_nWidth, m_nHeight, channels))
         return Trouble::OutOfMemory;
-    std::vector<uint8_t> buffer;
+    Start(channels);
     const int32_t bandRows = RowsPerBand(c_cbReadBand);
     for (int32_t top = 0; top < m_nHeight; top += bandRows) {
-        const int32_t end = std::min(m_nHeight, top + bandRows);
-        ImageView rows;
-        if (const Trouble trouble = ReadRows(top, end, buffer, rows); trouble != Trouble::None)
+        if (const Trouble trouble = Next(std::min(bandRows, m_nHeight - top), image.Row(top)); trouble != Trouble::None)
             return trouble;
-        for (int32_t y = top; y < end; ++y) {
-            const uint8_t* source = rows.Row(y - top);
-            uint8_t* target = image.Row(y);
-            if (channels == 3) {
-                std::memcpy(target, source, 3 * size_t(m_nWidth));
-                continue;
-            }
-            for (int32_t x = 0; x < m_nWidth; ++x, target += 4, source += 3) {
-                target[0] = source[0];
-                target[1] = source[1];
-                target[2] = source[2];
-                target[3] = 255;
-            }
-        }
     }
-    return Trouble::None;
+    return Finish();
 }
 
 Trouble CImageFile::CheckUnchanged() const
 {
     return m_file.Unchanged() ? Trouble::None : Trouble::CannotRead;
+}
+
+Trouble CImageFile::Blame(Trouble trouble) const
+{
+    // Damage that came from a file changing meanwhile is a failed read.
+    return trouble != Trouble::None && !m_file.Unchanged() ? Trouble::CannotRead : trouble;
+}
+
+uint64_t CImageFile::StartMemory(int channels) const
+{
+    return m_bPng && !CPngRowDecoder::Streams(m_png) ? PngDecodeMemory(m_png, channels) : 0;
+}
+
+Trouble CImageFile::Start(int channels, bool fileOrder)
+{
+    m_nChannels = channels;
+    m_nNextRow = 0;
+    if (!m_bPng)
+        return Trouble::None;
+    m_pDecoder = std::make_unique<CPngRowDecoder>(m_png, channels, fileOrder);
+    if (CPngRowDecoder::Streams(m_png))
+        return Trouble::None;
+    const std::unique_ptr<CPngRowDecoder> decoder = std::move(m_pDecoder);
+    if (!m_whole.Allocate(m_nWidth, m_nHeight, channels))
+        return Trouble::OutOfMemory;
+    return Blame(decoder->Interlaced(m_whole));
+}
+
+Trouble CImageFile::Next(int32_t count, uint8_t* out)
+{
+    const int32_t top = m_nNextRow;
+    if (count < 0 || count > m_nHeight - top)
+        return Trouble::CannotRead;
+    m_nNextRow += count;
+    const size_t bytes = size_t(m_nWidth) * size_t(m_nChannels);
+    if (m_pDecoder)
+        return Blame(m_pDecoder->Rows(count, out));
+    if (m_bPng) {
+        for (int32_t k = 0; k < count; ++k)
+            std::memcpy(out + size_t(k) * bytes, m_whole.View().Row(top + k), bytes);
+        return Trouble::None;
+    }
+    ImageView rows;
+    if (const Trouble trouble = ReadRows(top, top + count, m_band, rows); trouble != Trouble::None)
+        return trouble;
+    for (int32_t k = 0; k < count; ++k) {
+        const uint8_t* source = rows.Row(k);
+        uint8_t* target = out + size_t(k) * bytes;
+        if (m_nChannels == 3) {
+            std::memcpy(target, source, bytes);
+            continue;
+        }
+        for (int32_t x = 0; x < m_nWidth; ++x, target += 4, source += 3) {
+            target[0] = source[0];
+            target[1] = source[1];
+            target[2] = source[2];
+            target[3] = 255;
+        }
+    }
+    return Trouble::None;
+}
+
+Trouble CImageFile::Finish()
+{
+    if (m_pDecoder) {
+        const Trouble trouble = Blame(m_pDecoder->Finish());
+        m_pDecoder.reset();
+        if (trouble != Trouble::None)
+            return trouble;
+    }
+    m_whole = CImage();
+    m_band = std::vector<uint8_t>();
+    return CheckUnchanged();
 }
