@@ -7,7 +7,9 @@
 
 namespace {
 
-bool WantsPng(const std::string& path)
+} // namespace
+
+bool IsPngName(const std::string& path)
 {
     if (path.size() < 4)
         return false;
@@ -16,6 +18,8 @@ bool WantsPng(const std::string& path)
         c = char(std::tolower(static_cast<unsigned char>(c)));
     return end == ".png";
 }
+
+namespace {
 
 // What the marks are painted in, blue, green, red.
 constexpr uint8_t c_red[3] = {0, 0, 255};
@@ -27,13 +31,15 @@ constexpr uint8_t c_grey[3] = {128, 128, 128};
 bool CanWriteDiffImage(const std::string& path, int32_t width, int32_t height)
 {
     unsigned char header[c_cbHeaders];
-    return WantsPng(path) || EncodeBmpHeaders(ImageBuffer{width, height, BmpStride(width), nullptr}, header);
+    return IsPngName(path) || EncodeBmpHeaders(ImageBuffer{width, height, BmpStride(width), nullptr}, header);
 }
 
-CDiffPainter::CDiffPainter(int32_t width, int channels, bool mask, int sourceChannels)
-    : m_nChannels(channels), m_bMask(mask), m_nSourceChannels(sourceChannels),
+CDiffPainter::CDiffPainter(int32_t width, int channels, bool mask, int sourceChannels, bool rgb)
+    : m_nChannels(channels), m_bMask(mask), m_nSourceChannels(sourceChannels), m_bRgb(rgb),
       m_row(size_t(width) * size_t(channels))
 {
+    for (int v = 0; v < 256; ++v)
+        m_dim[v] = uint8_t(v / 3 + 24);
 }
 
 const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
@@ -44,16 +50,19 @@ const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
         std::memset(pixels, 0, m_row.size());
     } else {
         const uint8_t* source = row.first;
+        const int red = m_bRgb ? 0 : 2;
         for (size_t x = 0; x < width; ++x, source += m_nSourceChannels, pixels += m_nChannels) {
-            pixels[0] = uint8_t(source[0] / 3 + 24);
-            pixels[1] = uint8_t(source[1] / 3 + 24);
-            pixels[2] = uint8_t(source[2] / 3 + 24);
+            pixels[red] = m_dim[source[2]];
+            pixels[1] = m_dim[source[1]];
+            pixels[2 - red] = m_dim[source[0]];
         }
         pixels = m_row.data();
     }
     const auto paint = [&](int32_t x, const uint8_t* colour) {
         uint8_t* p = pixels + size_t(x) * size_t(m_nChannels);
-        std::memcpy(p, colour, 3);
+        p[0] = colour[m_bRgb ? 2 : 0];
+        p[1] = colour[1];
+        p[2] = colour[m_bRgb ? 0 : 2];
         if (m_nChannels == 4)
             p[3] = 255;
     };
@@ -74,13 +83,15 @@ const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
 bool CDiffImageOutput::Open(const std::string& path, int32_t width, int32_t height, bool mask, int sourceChannels,
                             const std::string& tempFolder)
 {
-    const bool png = WantsPng(path);
+    const bool png = IsPngName(path);
     const int channels = mask && png ? 4 : 3;
     if (!m_file.Open(path.c_str(), tempFolder))
         return false;
-    const auto write = [this](const void* bytes, size_t count) { return m_file.Write(bytes, count); };
+    const auto write = [this](const void* bytes, size_t count) {
+        return m_file.Write(bytes, count) && (!m_copy || m_copy(bytes, count));
+    };
     m_pSink = png ? NewPngSink(write, width, height, channels) : NewBmpSink(write, width, height);
-    m_pPainter = std::make_unique<CDiffPainter>(width, channels, mask, sourceChannels);
+    m_pPainter = std::make_unique<CDiffPainter>(width, channels, mask, sourceChannels, png);
     return m_pSink != nullptr;
 }
 
@@ -125,16 +136,22 @@ private:
 CReportPictures::CReportPictures() = default;
 CReportPictures::~CReportPictures() = default;
 
-bool CReportPictures::Open(const std::string& path, int32_t width, int32_t height, int sourceChannels)
+bool CReportPictures::Open(const std::string& path, int32_t width, int32_t height, int sourceChannels, bool paint)
 {
     static const char c_szHead[] = "tobrelReportPair(document.currentScript, {\"diff\": \"data:image/png;base64,";
     if (!m_file.Open(path.c_str()) || !m_file.Write(c_szHead, sizeof c_szHead - 1))
         return false;
     m_pText = std::make_unique<CBase64>(m_file);
-    m_pSink = NewPngSink([this](const void* bytes, size_t count) { return m_pText->Put(bytes, count); }, width,
-                         height, 3);
-    m_pPainter = std::make_unique<CDiffPainter>(width, 3, false, sourceChannels);
+    if (paint) {
+        m_pSink = NewPngSink(DiffBytes(), width, height, 3);
+        m_pPainter = std::make_unique<CDiffPainter>(width, 3, false, sourceChannels, true);
+    }
     return true;
+}
+
+ByteSink CReportPictures::DiffBytes()
+{
+    return [this](const void* bytes, size_t count) { return m_pText->Put(bytes, count); };
 }
 
 bool CReportPictures::Row(const JudgedRow& row)
@@ -147,7 +164,7 @@ bool CReportPictures::Picture(CImageFile& file)
     const auto put = [this](const void* bytes, size_t count) { return m_pText->Put(bytes, count); };
     if (const PngFile* png = file.Png())
         return png->Copy(put) && m_pText->Finish();
-    const std::unique_ptr<CRowSink> sink = NewPngSink(put, file.Width(), file.Height(), 3);
+    const std::unique_ptr<CRowSink> sink = NewPngSink(put, file.Width(), file.Height(), 3, true);
     std::vector<uint8_t> row(size_t(file.Width()) * 3);
     bool ok = file.Start(3) == Trouble::None;
     for (int32_t y = 0; y < file.Height() && ok; ++y)
@@ -160,7 +177,7 @@ bool CReportPictures::Commit(CImageFile& first, CImageFile& second)
     static const char c_szExpected[] = "\", \"expected\": \"data:image/png;base64,";
     static const char c_szActual[] = "\", \"actual\": \"data:image/png;base64,";
     static const char c_szEnd[] = "\"});\n";
-    return m_pSink->Finish() && m_pText->Finish() && m_file.Write(c_szExpected, sizeof c_szExpected - 1) &&
+    return (!m_pSink || m_pSink->Finish()) && m_pText->Finish() && m_file.Write(c_szExpected, sizeof c_szExpected - 1) &&
            Picture(first) && m_file.Write(c_szActual, sizeof c_szActual - 1) && Picture(second) &&
            m_file.Write(c_szEnd, sizeof c_szEnd - 1) && m_file.Commit();
 }

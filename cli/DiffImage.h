@@ -12,6 +12,7 @@
 // Whether a difference image of that size fits the format that `path` asks
 // for: PNG for a name ending in .png (any case), BMP otherwise.
 bool CanWriteDiffImage(const std::string& path, int32_t width, int32_t height);
+bool IsPngName(const std::string& path);
 
 // Paints row after row of a difference image: the first picture dimmed to
 // a third of its brightness over a dark base (alpha left out), counted
@@ -20,14 +21,17 @@ bool CanWriteDiffImage(const std::string& path, int32_t width, int32_t height);
 class CDiffPainter
 {
 public:
-    CDiffPainter(int32_t width, int channels, bool mask, int sourceChannels);
-    // The row's pixels, blue, green, red (and alpha).
+    // The source's rows come blue first; the painted ones with `rgb` red
+    // first, as PNG stores them.
+    CDiffPainter(int32_t width, int channels, bool mask, int sourceChannels, bool rgb);
     const uint8_t* Paint(const JudgedRow& row);
 
 private:
     int m_nChannels;
     bool m_bMask;
     int m_nSourceChannels;
+    bool m_bRgb;
+    uint8_t m_dim[256];
     std::vector<uint8_t> m_row;
     std::vector<std::pair<int32_t, int32_t>> m_spans;
 };
@@ -40,11 +44,14 @@ public:
     // False when the file could not be opened; `tempFolder` as for COutputFile.
     bool Open(const std::string& path, int32_t width, int32_t height, bool mask, int sourceChannels,
               const std::string& tempFolder = {});
+    // The encoded bytes go to `copy` too (the report's copy of the image).
+    void Tee(ByteSink copy) { m_copy = std::move(copy); }
     bool Row(const JudgedRow& row) override;
     bool Commit();
 
 private:
     COutputFile m_file;
+    ByteSink m_copy;
     std::unique_ptr<CRowSink> m_pSink;
     std::unique_ptr<CDiffPainter> m_pPainter;
 };
@@ -62,7 +69,10 @@ class CReportPictures : public CRowConsumer
 public:
     CReportPictures();
     ~CReportPictures() override;
-    bool Open(const std::string& path, int32_t width, int32_t height, int sourceChannels);
+    // Without `paint` the difference image comes as encoded bytes through
+    // DiffBytes, from a difference image written anyway.
+    bool Open(const std::string& path, int32_t width, int32_t height, int sourceChannels, bool paint);
+    ByteSink DiffBytes();
     bool Row(const JudgedRow& row) override;
     // Adds both pictures and puts the script in place.
     bool Commit(CImageFile& first, CImageFile& second);

@@ -190,9 +190,14 @@ void Compare(Pair& pair, const PairOptions& options, PairResult& result)
     }
     CReportPictures report;
     if (!options.reportImages.empty()) {
-        if (!report.Open(options.reportImages, result.width, result.height, channels))
+        // A PNG difference image is the report's too: encoded once.
+        const bool shared = !options.diffImage.empty() && IsPngName(options.diffImage) && !options.bDiffMask;
+        if (!report.Open(options.reportImages, result.width, result.height, channels, !shared))
             return SetTrouble(result, Trouble::ReportNotWritten, Printable(options.reportImages));
-        consumers.push_back(&report);
+        if (shared)
+            diffImage.Tee(report.DiffBytes());
+        else
+            consumers.push_back(&report);
     }
 
     CImageFile* files[2] = {&fileA, &fileB};

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 namespace {
 
@@ -48,9 +50,14 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
     const ptrdiff_t stride = ptrdiff_t(width) * channels;
     const int readers = setup.bSameBytes ? 1 : 2;
     const int64_t pixels = int64_t(width) * height;
-    COrderedPool pool(size_t(std::clamp<int64_t>(pixels / c_nPixelsPerThread, 1, std::max(setup.threads, 1))));
+    const size_t threads = size_t(std::clamp<int64_t>(pixels / c_nPixelsPerThread, 1, std::max(setup.threads, 1)));
+    COrderedPool pool(threads);
+    // With threads to spare, the next rows are read while these are judged.
+    const bool ahead = threads > 1;
+    COrderedPool readPool(ahead ? size_t(readers) : 1);
 
-    Window windows[2];
+    // Two sets of windows: one judged while the other is filled.
+    Window sets[2][2];
     Trouble troubles[2] = {};
     const auto failed = [&] {
         for (int i = 0; i < readers; ++i) {
@@ -63,8 +70,10 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
         return false;
     };
     for (int i = 0; i < readers; ++i) {
-        Window& window = windows[i];
+        Window& window = sets[0][i];
         window.bInPlace = channels == 3 && !setup.bFileOrder && files[i]->MappedPicture(window.view);
+        sets[1][i].bInPlace = window.bInPlace;
+        sets[1][i].view = window.view;
         if (!window.bInPlace)
             troubles[i] = files[i]->Start(channels, setup.bFileOrder);
     }
@@ -74,32 +83,61 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
     const int32_t halo = setup.bPlaces && setup.rule->bAntialiasing ? c_nHalo : 0;
     const int32_t chunkRows = int32_t(std::clamp<int64_t>(int64_t(c_cbChunk) / std::max<ptrdiff_t>(stride, 1),
                                                           c_nBandRows, std::max(height, 1)));
-    for (int i = 0; i < readers; ++i) {
-        if (!windows[i].bInPlace)
-            windows[i].buffer.resize(size_t(chunkRows + 2 * halo) * size_t(stride));
+    for (auto& set : sets) {
+        for (int i = 0; i < readers; ++i) {
+            if (!set[i].bInPlace)
+                set[i].buffer.resize(size_t(chunkRows + 2 * halo) * size_t(stride));
+        }
     }
-
-    for (int32_t top = 0; top < height;) {
-        const int32_t end = std::min(height, top + chunkRows);
-        const int32_t wanted = std::min(height, end + halo);
-        // The rows kept from the band before, then the new ones behind them.
-        pool.RunAll(size_t(readers), [&](size_t i) {
-            Window& window = windows[i];
+    // Fills `set` with the rows the band from `top` needs: those it shares
+    // with the band before (in `before`), then the next from the files.
+    const auto fill = [&](Window* set, const Window* before, int32_t top) {
+        const int32_t wanted = std::min(height, std::min(height, top + chunkRows) + halo);
+        readPool.RunAll(size_t(readers), [&](size_t i) {
+            Window& window = set[i];
             if (window.bInPlace)
                 return;
-            const int32_t keep = std::max(0, top - halo);
+            const int32_t keep = std::max(0, top - halo), loaded = before[i].loaded;
             uint8_t* buffer = window.buffer.data();
-            std::memmove(buffer, buffer + (keep - window.top) * stride, size_t(window.loaded - keep) * size_t(stride));
+            if (loaded > keep)
+                std::memcpy(buffer, before[i].buffer.data() + (keep - before[i].top) * stride,
+                            size_t(loaded - keep) * size_t(stride));
             window.top = keep;
-            troubles[i] = files[i]->Next(wanted - window.loaded, buffer + (window.loaded - keep) * stride);
+            troubles[i] = files[i]->Next(wanted - loaded, buffer + (loaded - keep) * stride);
             window.loaded = wanted;
             window.view = {width, height, channels, buffer, stride, keep};
         });
-        if (failed())
-            return;
+    };
 
-        const ImageView& first = windows[0].view;
-        const ImageView& second = windows[readers - 1].view;
+    const Window none[2];
+    fill(sets[0], none, 0);
+    if (failed())
+        return;
+    int current = 0;
+    for (int32_t top = 0; top < height;) {
+        const int32_t end = std::min(height, top + chunkRows);
+        const Window* set = sets[current];
+        Window* next = sets[1 - current];
+        // The next rows are read on a thread of their own meanwhile; an
+        // exception there comes out here, after it joined.
+        std::exception_ptr readError;
+        std::jthread reader;
+        if (end < height) {
+            const auto read = [&] {
+                try {
+                    fill(next, set, end);
+                } catch (...) {
+                    readError = std::current_exception();
+                }
+            };
+            if (ahead)
+                reader = std::jthread(read);
+            else
+                read();
+        }
+
+        const ImageView& first = set[0].view;
+        const ImageView& second = set[readers - 1].view;
         const CPixelJudge judge(first, second, *setup.rule);
         const size_t bands = size_t((end - top + c_nBandRows - 1) / c_nBandRows);
         const auto judgeBand = [&](size_t k) {
@@ -116,6 +154,7 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
             }
             return band;
         };
+        bool stopped = false;
         const auto takeBand = [&](size_t k, const Band& band) {
             if (!setup.bPlaces) {
                 result.summary.Merge(band.summary);
@@ -136,24 +175,33 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
                 antialiased = band.antialiasedEnds[r];
                 for (CRowConsumer* consumer : consumers) {
                     if (!consumer->Row(row))
-                        return false;
+                        return !(stopped = true);
                 }
             }
             return true;
         };
-        bool stopped = false;
-        pool.Run(bands, 2 * pool.Helpers() + 2, judgeBand, [&](size_t k, const Band& band) {
-            stopped = !takeBand(k, band);
-            return !stopped;
-        });
+        try {
+            pool.Run(bands, 2 * pool.Helpers() + 2, judgeBand, takeBand);
+        } catch (...) {
+            if (reader.joinable())
+                reader.join();
+            throw;
+        }
+        if (reader.joinable())
+            reader.join();
+        if (readError)
+            std::rethrow_exception(readError);
         if (stopped) {
             result.bStopped = true;
             return;
         }
+        if (failed())
+            return;
+        current = 1 - current;
         top = end;
     }
     // Both files, the one not read too: neither may have changed.
-    pool.RunAll(2, [&](size_t i) { troubles[i] = files[i]->Finish(); });
+    readPool.RunAll(2, [&](size_t i) { troubles[i] = files[i]->Finish(); });
     for (int i = 0; i < 2 && result.trouble == Trouble::None; ++i) {
         result.trouble = troubles[i];
         result.troubled = i;

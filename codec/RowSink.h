@@ -16,8 +16,8 @@ class CRowSink
 {
 public:
     virtual ~CRowSink() = default;
-    // The next row, top first: `channels` bytes a pixel in blue, green, red
-    // (and alpha) order. False once anything failed.
+    // The next row, top first: `channels` bytes a pixel, in the order the
+    // sink was made for. False once anything failed.
     virtual bool Row(const uint8_t* pixels) = 0;
     // After the last row: the end of the file. False if anything failed.
     virtual bool Finish() = 0;
@@ -25,10 +25,11 @@ public:
 
 // An 8-bit PNG of three channels (RGB) or four (RGBA), compressed for
 // speed: the Sub filter on every row, which turns flat areas into zeros,
-// and the fastest deflate that still finds runs.
-std::unique_ptr<CRowSink> NewPngSink(ByteSink out, int32_t width, int32_t height, int channels);
+// and the fastest deflate that still finds runs. Rows come red first, as
+// PNG stores them, or with `bgr` blue first.
+std::unique_ptr<CRowSink> NewPngSink(ByteSink out, int32_t width, int32_t height, int channels, bool bgr = false);
 
-// A 24-bit BMP whose rows are stored top first (a negative height), so that
+// A 24-bit BMP (rows blue first, as BMP stores them) whose rows are stored top first (a negative height), so that
 // it can be written as the rows come. Null when the picture does not fit
 // the format's 32-bit sizes.
 std::unique_ptr<CRowSink> NewBmpSink(ByteSink out, int32_t width, int32_t height);

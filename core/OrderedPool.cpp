@@ -83,7 +83,8 @@ void COrderedPool::Helper()
     }
 }
 
-void COrderedPool::RunBatch(Batch& batch, const std::function<bool(size_t index)>& take)
+void COrderedPool::RunBatch(Batch& batch, const std::function<void(size_t index)>& extract,
+                            const std::function<bool(size_t index)>& take)
 {
     std::unique_lock lock(m_mutex);
     m_pBatch = &batch;
@@ -92,14 +93,20 @@ void COrderedPool::RunBatch(Batch& batch, const std::function<bool(size_t index)
     for (size_t index = 0; index < batch.count && !batch.bStop;) {
         size_t claimed;
         if (batch.done[index % batch.window]) {
+            bool goOn = false;
+            std::exception_ptr error;
+            try {
+                extract(index);
+            } catch (...) {
+                error = std::current_exception();
+            }
             batch.done[index % batch.window] = 0;
             batch.taken = ++index;
             m_changed.notify_all();
             lock.unlock();
-            bool goOn = false;
-            std::exception_ptr error;
             try {
-                goOn = take(index - 1);
+                if (!error)
+                    goOn = take(index - 1);
             } catch (...) {
                 error = std::current_exception();
             }

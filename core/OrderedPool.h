@@ -66,7 +66,10 @@ private:
     bool Claim(Batch& batch, size_t& index);
     // Works on `index` outside the lock and records the outcome.
     void DoWork(Batch& batch, size_t index, std::unique_lock<std::mutex>& lock);
-    void RunBatch(Batch& batch, const std::function<bool(size_t index)>& take);
+    // `extract` moves a result out of its slot, under the lock, before the
+    // slot may take another; `take` runs outside it.
+    void RunBatch(Batch& batch, const std::function<void(size_t index)>& extract,
+                  const std::function<bool(size_t index)>& take);
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -89,14 +92,17 @@ void COrderedPool::Run(size_t count, size_t window, Work&& work, Take&& take)
     batch.done.assign(batch.window, 0);
     std::vector<std::optional<Result>> slots(batch.window);
     batch.work = [&](size_t index) { slots[index % batch.window].emplace(work(index)); };
-    RunBatch(batch, [&](size_t index) {
+    std::optional<Result> current;
+    const auto extract = [&](size_t index) {
         std::optional<Result>& slot = slots[index % batch.window];
-        Result result = std::move(*slot);
+        current.emplace(std::move(*slot));
         slot.reset();
+    };
+    RunBatch(batch, extract, [&](size_t index) {
         if constexpr (std::is_same_v<std::invoke_result_t<Take&, size_t, Result&>, bool>)
-            return take(index, result);
+            return take(index, *current);
         else
-            return take(index, result), true;
+            return take(index, *current), true;
     });
 }
 
