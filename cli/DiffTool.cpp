@@ -347,7 +347,7 @@ int Run(int argc, char** argv)
         Fail(Printable(folders ? first : second) + ": a folder, compared only with a folder");
         return c_nExitTrouble;
     }
-    if (options.pair.shards > 1 && !folders)
+    if (options.pair.shards > 0 && !folders)
         return UsageError("--shard splits folders, not a pair of files");
 
     CReportPage page;

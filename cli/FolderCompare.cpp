@@ -8,6 +8,7 @@
 #include "Utf8Path.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <new>
 #include <thread>
@@ -104,13 +105,31 @@ private:
 
 } // namespace
 
+namespace {
+
+// 64-bit FNV-1a, on from `hash`.
+uint64_t Fnv1a(const std::string& text, uint64_t hash = 0xcbf29ce484222325u)
+{
+    for (const unsigned char c : text)
+        hash = (hash ^ c) * 0x100000001b3u;
+    return hash;
+}
+
+} // namespace
+
 int ShareOf(const std::string& relative, int shards)
 {
-    // 64-bit FNV-1a
+    return int(Fnv1a(relative) % uint64_t(shards)) + 1;
+}
+
+std::string ListingPrint(const std::vector<std::string>& paths)
+{
     uint64_t hash = 0xcbf29ce484222325u;
-    for (const unsigned char c : relative)
-        hash = (hash ^ c) * 0x100000001b3u;
-    return int(hash % uint64_t(shards)) + 1;
+    for (const std::string& path : paths)
+        hash = Fnv1a(path + '\n', hash);
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
 }
 
 void CompareFolders(const std::string& expected, const std::string& actual, const PairOptions& options,
@@ -130,8 +149,14 @@ void CompareFolders(const std::string& expected, const std::string& actual, cons
     std::erase_if(all, [&](const std::string& path) { return Below(unreadable, path); });
     all.insert(all.end(), unreadable.begin(), unreadable.end());
     std::sort(all.begin(), all.end());
-    if (options.shards > 1)
+    RunShare share;
+    share.listing = ListingPrint(all);
+    if (options.shards > 0) {
+        share.index = options.shard;
+        share.count = options.shards;
         std::erase_if(all, [&](const std::string& path) { return ShareOf(path, options.shards) != options.shard; });
+    }
+    report.SetShare(share);
 
     const auto compare = [&](size_t index) {
         auto result = std::make_unique<PairResult>();

@@ -3,6 +3,7 @@
 #include "PairCompare.h"
 
 #include <string>
+#include <vector>
 
 class CReport;
 class CReportPage;
@@ -11,6 +12,10 @@ class CReportPage;
 // hash of its bytes, the same on every machine, so that jobs that each take
 // one share compare every pair exactly once.
 int ShareOf(const std::string& relative, int shards);
+
+// A fingerprint of a folder run's listing (the sorted relative paths of
+// both folders): shards of one run have the same.
+std::string ListingPrint(const std::vector<std::string>& paths);
 
 // Compares every file below `expected` with the file of the same relative
 // path below `actual`, on every core, and reports the pairs in sorted path

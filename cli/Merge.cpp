@@ -1,12 +1,12 @@
 #include "Merge.h"
 
+#include "FolderCompare.h"
 #include "Printable.h"
 #include "ReportPage.h"
+#include "ResultJson.h"
 #include "Utf8Path.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -17,111 +17,104 @@ constexpr int c_nExitEqual = 0;
 constexpr int c_nExitDifferent = 1;
 constexpr int c_nExitTrouble = 2;
 
-// What the pairs of every shard must have been judged by alike.
-const char* const c_rule[] = {"tolerance", "threshold", "antialiasing", "ignored", "max_diff_pixels", "max_diff_ratio"};
-
 struct Shard
 {
     std::string file;
-    nlohmann::json document;
-    fs::path report;  // where its report's pictures are
+    RunDocument document;
+    fs::path report;  // where its report's pictures are; empty without one
 };
 
-bool Read(const std::string& file, Shard& shard, std::string& failure)
+// A shard's report folder: as it was given to the shard, or beside the
+// document (a CI job's artifacts come down into another folder).
+bool FindReport(Shard& shard, std::string& failure)
 {
-    std::ifstream in(PathOf(file), std::ios::binary);
-    shard.file = file;
-    shard.document = nlohmann::json::parse(in, nullptr, false);
-    const nlohmann::json& d = shard.document;
-    if (!in.is_open() || d.is_discarded() || !d.is_object() || !d.contains("pairs") || !d["pairs"].is_array() ||
-        !d.contains("shard") || !d["shard"].is_object() || !d["shard"].value("index", nlohmann::json()).is_number_integer() ||
-        !d["shard"].value("count", nlohmann::json()).is_number_integer()) {
-        failure = Printable(file) + ": not the JSON of a folder run with --shard";
-        return false;
+    std::string given = shard.document.report;
+    while (given.size() > 1 && (given.back() == '/' || given.back() == '\\'))
+        given.pop_back();
+    if (given.empty())
+        return true;
+    std::error_code error;
+    const fs::path beside = PathOf(shard.file).parent_path() / PathOf(given).filename();
+    for (const fs::path& place : {PathOf(given), beside}) {
+        if (fs::is_directory(place, error)) {
+            shard.report = place;
+            return true;
+        }
     }
-    if (d.contains("report") && d["report"].is_string()) {
-        // As it was given to the shard, or beside the document.
-        shard.report = PathOf(d["report"].get<std::string>());
-        std::error_code error;
-        if (!fs::is_directory(shard.report, error))
-            shard.report = PathOf(file).parent_path() / shard.report.filename();
-    }
-    return true;
+    const bool pictures = std::any_of(shard.document.pairs.begin(), shard.document.pairs.end(),
+                                      [](const auto& pair) { return !pair->images.empty(); });
+    if (!pictures)
+        return true;
+    failure = Printable(shard.file) + ": its report folder " + Printable(given) + " is not there, nor beside it";
+    return false;
 }
 
-// The same split into N shares, each share once, one rule.
+// Whether `images` names a picture script the way a report writes it: a
+// plain file name below pairs/, nothing that climbs out or starts anew.
+bool IsPictureName(const std::string& images)
+{
+    const std::string prefix = "pairs/", suffix = ".js";
+    if (images.size() <= prefix.size() + suffix.size() || images.rfind(prefix, 0) != 0 ||
+        images.compare(images.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    const std::string name = images.substr(prefix.size());
+    return name.find_first_of("/\\:") == std::string::npos && name[0] != '.';
+}
+
+// One run split into N shares, each share once, each pair in its own share
+// and only once, one rule, the same folders and listing.
 bool CheckSplit(const std::vector<Shard>& shards, std::string& failure)
 {
-    const nlohmann::json& first = shards[0].document;
-    const int64_t count = first["shard"]["count"];
-    std::set<int64_t> seen;
+    const RunDocument& first = shards[0].document;
+    nlohmann::json rule;
+    AddRule(rule, first.options);
+    std::set<int> seen;
+    std::set<std::string> paths;
     for (const Shard& shard : shards) {
-        const nlohmann::json& d = shard.document;
-        const int64_t index = d["shard"]["index"];
-        if (d["shard"]["count"] != count || index < 1 || index > count || !seen.insert(index).second) {
-            failure = Printable(shard.file) + ": share " + std::to_string(index) + " of " +
-                      d["shard"]["count"].dump() + " does not fit a split into " + std::to_string(count);
+        const RunDocument& d = shard.document;
+        const std::string name = Printable(shard.file) + ": ";
+        if (d.share.index == 0) {
+            failure = name + "not the JSON of a folder run with --shard";
             return false;
         }
-        for (const char* key : c_rule) {
-            if (d.contains(key) != first.contains(key) || (d.contains(key) && d[key] != first[key])) {
-                failure = Printable(shard.file) + ": judged by another rule than " + Printable(shards[0].file) +
-                          " (" + key + ")";
+        if (d.share.count != first.share.count || !seen.insert(d.share.index).second) {
+            failure = name + "share " + std::to_string(d.share.index) + " of " + std::to_string(d.share.count) +
+                      " does not fit a split into " + std::to_string(first.share.count);
+            return false;
+        }
+        nlohmann::json other;
+        AddRule(other, d.options);
+        if (other != rule) {
+            failure = name + "judged by another rule than " + Printable(shards[0].file);
+            return false;
+        }
+        if (d.first != first.first || d.second != first.second || d.share.listing != first.share.listing) {
+            failure = name + "a run over other folders, or over other files, than " + Printable(shards[0].file);
+            return false;
+        }
+        for (size_t i = 0; i < d.pairs.size(); ++i) {
+            const std::string& path = d.pairs[i]->path;
+            const std::string where = name + "pairs[" + std::to_string(i) + "] (" + Printable(path) + "): ";
+            if (ShareOf(path, d.share.count) != d.share.index) {
+                failure = where + "not a pair of share " + std::to_string(d.share.index);
+                return false;
+            }
+            if (!paths.insert(path).second) {
+                failure = where + "given twice";
+                return false;
+            }
+            if (!d.pairs[i]->images.empty() && !IsPictureName(d.pairs[i]->images)) {
+                failure = where + "images: not the name of a report's pictures";
                 return false;
             }
         }
     }
-    if (int64_t(seen.size()) != count) {
-        failure = std::to_string(count - int64_t(seen.size())) + " of the " + std::to_string(count) +
-                  " shares are missing";
+    if (int(seen.size()) != first.share.count) {
+        failure = std::to_string(first.share.count - int(seen.size())) + " of the " +
+                  std::to_string(first.share.count) + " shares are missing";
         return false;
     }
     return true;
-}
-
-PairOptions OptionsOf(const nlohmann::json& d)
-{
-    PairOptions options;
-    options.rule.tolerance = d.value("tolerance", 1u);
-    options.rule.threshold = d.value("threshold", -1.0);
-    options.rule.bAntialiasing = d.value("antialiasing", false);
-    for (const auto& area : d.value("ignored", nlohmann::json::array()))
-        options.rule.ignored.push_back({area.value("left", 0), area.value("top", 0), area.value("right", 0),
-                                        area.value("bottom", 0)});
-    options.maxDiffPixels = d.value("max_diff_pixels", int64_t(-1));
-    options.maxDiffRatio = d.value("max_diff_ratio", -1.0);
-    return options;
-}
-
-// A pair's result again, from its JSON object.
-void ResultOf(const nlohmann::json& pair, const Shard& shard, PairResult& result)
-{
-    if (pair.contains("trouble")) {
-        result.trouble = TroubleOf(pair["trouble"].value("code", 0));
-        result.message = pair["trouble"].value("message", "");
-        return;
-    }
-    result.width = pair.value("width", 0);
-    result.height = pair.value("height", 0);
-    result.summary.count = pair.value("count", int64_t(0));
-    if (pair.contains("bounds") && pair["bounds"].is_object()) {
-        const nlohmann::json& b = pair["bounds"];
-        result.summary.left = b.value("left", -1);
-        result.summary.top = b.value("top", -1);
-        result.summary.right = b.value("right", -1);
-        result.summary.bottom = b.value("bottom", -1);
-    }
-    result.antialiased = pair.value("antialiased", int64_t(0));
-    result.compared = pair.value("compared", int64_t(0));
-    result.passed = pair.value("passed", result.summary.count == 0);
-    for (const auto& r : pair.value("regions", nlohmann::json::array()))
-        result.regions.push_back({r.value("left", 0), r.value("top", 0), r.value("right", 0), r.value("bottom", 0),
-                                  r.value("count", int64_t(0))});
-    result.regionsLeftOut = pair.value("regions_left_out", int64_t(0));
-    for (const auto& p : pair.value("differences", nlohmann::json::array()))
-        result.list.Append({p[0].get<uint16_t>(), p[1].get<uint16_t>()});
-    if (pair.contains("images") && !shard.report.empty())
-        result.reportImages = Utf8(shard.report / PathOf(pair["images"].get<std::string>()));
 }
 
 } // namespace
@@ -131,31 +124,37 @@ int MergeShards(const std::vector<std::string>& documents, bool json, const std:
 {
     std::vector<Shard> shards(documents.size());
     for (size_t i = 0; i < documents.size(); ++i) {
-        if (!Read(documents[i], shards[i], failure))
+        shards[i].file = documents[i];
+        if (!ReadRunDocument(documents[i], shards[i].document, failure))
             return c_nExitTrouble;
     }
     if (!CheckSplit(shards, failure))
         return c_nExitTrouble;
+    for (Shard& shard : shards) {
+        if (!reportDir.empty() && !FindReport(shard, failure))
+            return c_nExitTrouble;
+    }
 
     // Every pair in path order, whichever shard it came from.
     struct Entry
     {
-        const nlohmann::json* pair;
+        RunDocument::Pair* pair;
         const Shard* shard;
     };
     std::vector<Entry> entries;
     for (const Shard& shard : shards) {
-        for (const auto& pair : shard.document["pairs"])
-            entries.push_back({&pair, &shard});
+        for (const auto& pair : shard.document.pairs)
+            entries.push_back({pair.get(), &shard});
     }
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return a.pair->value("path", "") < b.pair->value("path", "");
-    });
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.pair->path < b.pair->path; });
 
-    const nlohmann::json& head = shards[0].document;
-    PairOptions options = OptionsOf(head);
-    options.bList = std::any_of(entries.begin(), entries.end(), [](const Entry& e) { return e.pair->contains("differences"); });
+    const RunDocument& head = shards[0].document;
+    PairOptions options = head.options;
+    options.bList = std::any_of(shards.begin(), shards.end(), [](const Shard& s) { return s.document.bList; });
     CReport report(out, json, options);
+    RunShare share;
+    share.listing = head.share.listing;
+    report.SetShare(share);
     CReportPage page;
     if (!reportDir.empty()) {
         if (!page.Begin(reportDir)) {
@@ -164,16 +163,15 @@ int MergeShards(const std::vector<std::string>& documents, bool json, const std:
         }
         report.SetPage(&page, reportDir);
     }
-    const std::string first = head.value("first", ""), second = head.value("second", "");
-    report.BeginFolders(first, second);
+    report.BeginFolders(head.first, head.second);
     for (const Entry& entry : entries) {
-        PairResult result;
-        ResultOf(*entry.pair, *entry.shard, result);
-        report.FolderPair(entry.pair->value("path", ""), entry.pair->value("first", ""),
-                          entry.pair->value("second", ""), result);
+        PairResult& result = entry.pair->result;
+        if (!entry.pair->images.empty() && !entry.shard->report.empty())
+            result.reportImages = Utf8(entry.shard->report / PathOf(entry.pair->images));
+        report.FolderPair(entry.pair->path, entry.pair->first, entry.pair->second, result);
     }
     report.EndFolders();
-    if (!reportDir.empty() && !page.Finish(report.Head(first, second), report.Summary())) {
+    if (!reportDir.empty() && !page.Finish(report.Head(head.first, head.second), report.Summary())) {
         failure = Printable(reportDir) + ": the report could not be written";
         return c_nExitTrouble;
     }

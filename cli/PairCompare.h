@@ -24,7 +24,7 @@ struct PairOptions
     int threads = 1;          // for the bands of one large pair
     std::string reportImages; // where a report's pictures of the pair go, if it differs
     int shard = 1;            // folders: compare only the pairs of share `shard`
-    int shards = 1;           // ... of this many
+    int shards = 0;           // ... of this many; 0: not split
 
     bool HasLimit() const { return maxDiffPixels >= 0 || maxDiffRatio >= 0; }
     // Whether the pair goes beyond the exact count: every pixel is judged

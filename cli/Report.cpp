@@ -2,6 +2,7 @@
 
 #include "Printable.h"
 #include "ReportPage.h"
+#include "ResultJson.h"
 
 #include <nlohmann/json.hpp>
 
@@ -28,30 +29,6 @@ void PutNumber(std::string& out, unsigned value)
     } while (value);
     while (n)
         out += digits[--n];
-}
-
-nlohmann::json RectJson(int32_t left, int32_t top, int32_t right, int32_t bottom)
-{
-    return {{"left", left}, {"top", top}, {"right", right}, {"bottom", bottom}};
-}
-
-// The rule the pairs were judged by, and the limits they were held to.
-void AddRule(nlohmann::json& object, const PairOptions& options)
-{
-    const PixelRule& rule = options.rule;
-    if (rule.Perceptual())
-        object["threshold"] = rule.threshold;
-    else
-        object["tolerance"] = rule.tolerance;
-    object["antialiasing"] = rule.bAntialiasing;
-    nlohmann::json ignored = nlohmann::json::array();
-    for (const PixelRect& r : rule.ignored)
-        ignored.push_back(RectJson(r.left, r.top, r.right, r.bottom));
-    object["ignored"] = ignored;
-    if (options.maxDiffPixels >= 0)
-        object["max_diff_pixels"] = options.maxDiffPixels;
-    if (options.maxDiffRatio >= 0)
-        object["max_diff_ratio"] = options.maxDiffRatio;
 }
 
 std::string RegionText(const DiffRegion& r)
@@ -155,32 +132,7 @@ void CReport::PutPairJson(const std::string* relative, const std::string& first,
 nlohmann::json CReport::PairJson(const std::string* relative, const std::string& first, const std::string& second,
                                  const PairResult& result) const
 {
-    nlohmann::json pair;
-    if (relative)
-        pair["path"] = *relative;
-    pair["first"] = first;
-    pair["second"] = second;
-    if (result.trouble != Trouble::None) {
-        pair["trouble"] = {{"code", TroubleCode(result.trouble)}, {"message", result.message}};
-        return pair;
-    }
-    pair["width"] = result.width;
-    pair["height"] = result.height;
-    AddRule(pair, m_options);
-    pair["count"] = result.summary.count;
-    pair["antialiased"] = result.antialiased;
-    pair["compared"] = result.compared;
-    pair["passed"] = result.passed;
-    const DiffSummary& s = result.summary;
-    pair["bounds"] = s.count ? RectJson(s.left, s.top, s.right, s.bottom) : nlohmann::json(nullptr);
-    nlohmann::json regions = nlohmann::json::array();
-    for (const DiffRegion& r : result.regions) {
-        nlohmann::json region = RectJson(r.left, r.top, r.right, r.bottom);
-        region["count"] = r.count;
-        regions.push_back(region);
-    }
-    pair["regions"] = regions;
-    pair["regions_left_out"] = result.regionsLeftOut;
+    nlohmann::json pair = ::PairJson(relative, first, second, m_options, result);
     if (!result.reportImages.empty())
         pair["images"] = ReportPairImages(result.reportImages);
     return pair;
@@ -238,8 +190,10 @@ nlohmann::json CReport::Head(const std::string& expected, const std::string& act
 {
     nlohmann::json head{{"first", expected}, {"second", actual}};
     AddRule(head, m_options);
-    if (m_options.shards > 1)
-        head["shard"] = {{"index", m_options.shard}, {"count", m_options.shards}};
+    if (m_share.index > 0)
+        head["shard"] = {{"index", m_share.index}, {"count", m_share.count}};
+    if (!m_share.listing.empty())
+        head["listing"] = m_share.listing;
     if (m_pPage)
         head["report"] = m_reportDir;
     return head;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PairCompare.h"
+#include "ResultJson.h"
 
 #include <nlohmann/json.hpp>
 
@@ -44,6 +45,8 @@ public:
 
     void Pair(const std::string& first, const std::string& second, const PairResult& result);
 
+    // The share of a folder run and its listing, for the document's head.
+    void SetShare(const RunShare& share) { m_share = share; }
     void BeginFolders(const std::string& expected, const std::string& actual);
     void FolderPair(const std::string& relative, const std::string& first, const std::string& second,
                     const PairResult& result);
@@ -78,6 +81,7 @@ private:
     int m_nTroubled = 0;
     bool m_bFirstPair = true;
     bool m_bShowRegions = false;
+    RunShare m_share;
     CReportPage* m_pPage = nullptr;
     std::string m_reportDir;
 };

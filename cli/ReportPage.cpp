@@ -4,10 +4,12 @@
 #include "ReportAssets.h"
 #include "Utf8Path.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <functional>
 #include <string_view>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -39,6 +41,28 @@ std::string CReportPage::PairImagesPath(size_t index) const
     return Utf8(PathOf(m_dir) / "pairs" / (std::to_string(index) + ".js"));
 }
 
+namespace {
+
+// A pair's pictures copied from another report (a shard's) into `target`,
+// piece by piece; only a regular file is read, and it is read once.
+bool CopyPictures(const std::string& source, const std::string& target)
+{
+    CInputFile in;
+    COutputFile out;
+    if (!in.Open(source.c_str()) || !out.Open(target.c_str()))
+        return false;
+    std::vector<char> piece(1 << 20);
+    for (uint64_t done = 0; done < in.Size();) {
+        const size_t bytes = size_t(std::min<uint64_t>(piece.size(), in.Size() - done));
+        if (!in.ReadAt(done, piece.data(), bytes) || !out.Write(piece.data(), bytes))
+            return false;
+        done += bytes;
+    }
+    return in.Unchanged() && out.Commit();
+}
+
+} // namespace
+
 bool CReportPage::AddPair(nlohmann::json pair, const std::string& images)
 {
     if (!images.empty()) {
@@ -46,10 +70,13 @@ bool CReportPage::AddPair(nlohmann::json pair, const std::string& images)
         const fs::path source = fs::weakly_canonical(PathOf(images), error);
         const fs::path home = fs::weakly_canonical(PathOf(m_dir) / "pairs", error);
         if (source.parent_path() != home) {
-            std::ifstream in(source, std::ios::binary);
-            const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-            const std::string target = PairImagesPath(m_nCopied++);
-            if (!in.is_open() || !WriteWhole(PathOf(target), text)) {
+            // Named by the pair's path, so that no copy lands on a picture
+            // of the report it is merged into.
+            char name[32];
+            std::snprintf(name, sizeof name, "m-%016llx.js",
+                          static_cast<unsigned long long>(std::hash<std::string>()(pair.value("path", images))));
+            const std::string target = Utf8(PathOf(m_dir) / "pairs" / name);
+            if (!CopyPictures(images, target)) {
                 m_bFailed = true;
                 return false;
             }

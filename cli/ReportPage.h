@@ -29,6 +29,5 @@ public:
 private:
     std::string m_dir;
     std::vector<nlohmann::json> m_pairs;
-    size_t m_nCopied = 0;
     bool m_bFailed = false;
 };
