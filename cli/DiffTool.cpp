@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -413,6 +414,9 @@ int RunDiffTool(int argc, char** argv)
         return Run(argc, argv);
     } catch (const std::bad_alloc&) {
         Fail(TroubleText(Trouble::OutOfMemory));
+        return c_nExitTrouble;
+    } catch (const std::system_error& error) {
+        Fail(error.what());
         return c_nExitTrouble;
     }
 }

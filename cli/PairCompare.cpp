@@ -77,17 +77,18 @@ bool CheckDiffImageTarget(const Pair& pair, const std::string& out, PairResult& 
 }
 
 // Two PNG files that look alike by their checksums: whether their image
-// data is the same bytes, found out on a thread of its own (which checks
-// the first file's checksums on the way) while the rest of the first file
-// is checked here; when it is, they are equal if the first is sound, and
-// its trouble is in `trouble`.
+// data is the same bytes, found out (with the first file's checksums) while
+// the rest of the first file is checked beside it; when it is, they are
+// equal if the first is sound, and its trouble is in `trouble`.
 bool CheckPngTwins(const Pair& pair, int channels, Trouble& trouble)
 {
     bool same = false, sound = false;
-    std::jthread other([&] { same = pair.files[0].SamePngData(pair.files[1], &sound); });
-    CPngRowDecoder decoder(*pair.files[0].Png(), channels);
-    trouble = decoder.Check(false);
-    other.join();
+    COrderedPool(2).RunAll(2, [&](size_t i) {
+        if (i == 0)
+            same = pair.files[0].SamePngData(pair.files[1], &sound);
+        else
+            trouble = CPngRowDecoder(*pair.files[0].Png(), channels).Check(false);
+    });
     if (same && trouble == Trouble::None && !sound)
         trouble = Trouble::PngDamaged;
     return same;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -130,9 +131,13 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
                     readError = std::current_exception();
                 }
             };
-            if (ahead)
-                reader = std::jthread(read);
-            else
+            // Without a thread to spare (the system may refuse one), here.
+            try {
+                if (ahead)
+                    reader = std::jthread(read);
+            } catch (const std::system_error&) {
+            }
+            if (!reader.joinable())
                 read();
         }
 

@@ -120,7 +120,10 @@ bool COutputFile::Open(const char* path, const std::string& tempFolder)
     const DWORD attributes = ::GetFileAttributesW(Widen(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
-    if (attributes == INVALID_FILE_ATTRIBUTES && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_SUCCESS;
+    // A folder not there yet is made at the end when a temporary folder is given.
+    const bool missing = error == ERROR_FILE_NOT_FOUND || (error == ERROR_PATH_NOT_FOUND && !tempFolder.empty());
+    if (attributes == INVALID_FILE_ATTRIBUTES && !missing) {
         // Not a file name: a device such as NUL is written directly.
         m_pFile = _wfopen(Widen(path).c_str(), L"wb");
         return m_pFile != nullptr;

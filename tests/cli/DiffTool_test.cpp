@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -358,6 +359,23 @@ TEST_F(DiffTool, RefusesAPairLargerThanTheMemoryAtHand)
     m_launcher.clear();
     EXPECT_EQ(Run({"--list", png[0], png[1]}).status, 1);
 }
+
+// Whatever the memory at hand, a folder run with every output ends with a
+// status and, in trouble, a message: no abort, no hang, no thread left
+// behind.
+TEST_F(DiffTool, EndsEveryFolderRunWithAStatusWhateverTheMemory)
+{
+    for (int i = 0; i < 6; ++i)
+        WriteBoth("p" + std::to_string(i) + ".bmp", Picture(300, 200), Picture(300, 200, i % 2 ? Changed : Gradient));
+    const std::string a = Quote(m_dir.Path() / "A"), b = Quote(m_dir.Path() / "B");
+    for (const int kilobytes : {20000, 30000, 40000, 60000, 100000, 400000}) {
+        SCOPED_TRACE(kilobytes);
+        std::filesystem::remove_all(m_dir.Path() / "report");
+        m_launcher = "ulimit -v " + std::to_string(kilobytes) + "; timeout 60 ";
+        const Outcome result = Run({"--json", "--regions", "--report", Quote(m_dir.Path() / "report"), a, b});
+        EXPECT_TRUE(result.status == 1 || (result.status == 2 && !(result.err + result.out).empty())) << result.status;
+    }
+}
 #endif
 
 TEST_F(DiffTool, DescribesAPairInJson)
@@ -503,6 +521,110 @@ TEST_F(DiffTool, SplitsFoldersIntoSharesAndMergesThem)
         const Outcome result = Run(c.args);
         EXPECT_EQ(result.status, 2);
         EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+    }
+}
+
+// The merged JSON of a run's shards is the unsplit run's JSON, member for
+// member: counts, lists, regions, compared pixels, troubles and summary.
+TEST_F(DiffTool, MergesShardsIntoTheJsonOfTheWholeRun)
+{
+    const auto spotted = [](int x, int y) {
+        Rgb c = Gradient(x, y);
+        if ((x < 3 && y < 2) || (x == 8 && y > 4))
+            c.r = uint8_t(c.r + 90);
+        return c;
+    };
+    for (int i = 0; i < 9; ++i)
+        WriteBoth("p" + std::to_string(i) + ".bmp", Picture(10, 8), Picture(10, 8, i % 2 ? spotted : Gradient));
+    m_dir.WriteBmp("B/only-here.bmp", Picture(2, 2));
+    const std::string a = Quote(m_dir.Path() / "A"), b = Quote(m_dir.Path() / "B");
+    const std::vector<std::string> rule = {"--json", "--list", "--threshold", "0.05", "--ignore", "9:0-9:0",
+                                           "--max-diff-pixels", "6"};
+    std::vector<std::string> args = rule;
+    args.insert(args.end(), {a, b});
+    const Outcome whole = Run(args);
+    std::vector<std::string> merge = {"--merge", "--json"};
+    for (int k = 1; k <= 3; ++k) {
+        const auto file = m_dir.Path() / ("s" + std::to_string(k) + ".json");
+        args = rule;
+        args.insert(args.end(), {"--shard", std::to_string(k) + "/3", a, b});
+        std::ofstream(file) << Run(args).out;
+        merge.push_back(Quote(file));
+    }
+    const Outcome merged = Run(merge);
+    EXPECT_EQ(merged.status, whole.status);
+    const auto expected = nlohmann::json::parse(whole.out), got = nlohmann::json::parse(merged.out);
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(expected["pairs"].size(), 10u);
+    EXPECT_EQ(expected["pairs"][2]["regions"].size(), 2u);
+    EXPECT_EQ(expected["pairs"][2]["compared"], 79);
+}
+
+// A shard document that is not what a run writes is refused as a whole,
+// named with the member at fault, before anything is written; so is one of
+// another run.
+TEST_F(DiffTool, RefusesMalformedShardDocumentsNamingTheMember)
+{
+    for (int i = 0; i < 6; ++i)
+        WriteBoth("p" + std::to_string(i) + ".bmp", Picture(5, 4), Picture(5, 4, i % 2 ? Changed : Gradient));
+    const std::string a = Quote(m_dir.Path() / "A"), b = Quote(m_dir.Path() / "B");
+    nlohmann::json shards[2];
+    for (int k = 0; k < 2; ++k)
+        shards[k] = nlohmann::json::parse(
+            Run({"--json", "--max-diff-pixels", "3", "--shard", std::to_string(k + 1) + "/2", a, b}).out);
+    const auto withPair = [&](int k) -> nlohmann::json& {
+        for (auto& pair : shards[k]["pairs"]) {
+            if (pair["count"] == 3)
+                return pair;
+        }
+        return shards[k]["pairs"][0];
+    };
+    const int k = withPair(0)["count"] == 3 ? 0 : 1;
+    struct Case { const char* name; std::function<void(nlohmann::json&, nlohmann::json&)> change; std::string says; };
+    const Case cases[] = {
+        {"count a string", [](auto&, auto& p) { p["count"] = "x"; }, "count: not a whole number"},
+        {"count 1e30", [](auto&, auto& p) { p["count"] = 1e30; }, "count: not a whole number"},
+        {"count 2^64-1", [](auto&, auto& p) { p["count"] = UINT64_MAX; }, "count: not a whole number"},
+        {"count negative", [](auto&, auto& p) { p["count"] = -1; }, "count: not a whole number"},
+        {"path a number", [](auto&, auto& p) { p["path"] = 5; }, "path: not a string"},
+        {"compared missing", [](auto&, auto& p) { p.erase("compared"); }, "compared: missing"},
+        {"passed forged", [](auto&, auto& p) { p["passed"] = false; }, "passed: does not follow"},
+        {"bounds outside", [](auto&, auto& p) { p["bounds"]["right"] = 5; }, "bounds.right: not a whole number"},
+        {"an empty difference", [](auto&, auto& p) { p["differences"] = {{}, {}, {}}; }, "not a pair [x, y]"},
+        {"trouble code 0", [](auto&, auto& p) { p = {{"path", p["path"]}, {"first", "a"}, {"second", "b"}, {"trouble", {{"code", 0}, {"message", ""}}}}; }, "trouble.code"},
+        {"pictures outside", [](auto&, auto& p) { p["images"] = "/etc/hostname"; }, "images: not the name"},
+        {"pictures above", [](auto&, auto& p) { p["images"] = "pairs/../../secret.js"; }, "images: not the name"},
+        {"another share's pair", [](auto& d, auto&) { d["pairs"].push_back(d["pairs"][0]); d["pairs"].back()["path"] = "zz.bmp"; d["pairs"].back()["first"] = "x"; }, ""},
+        {"other folders", [](auto& d, auto&) { d["first"] = "elsewhere"; }, "other folders"},
+        {"another listing", [](auto& d, auto&) { d["listing"] = "0000000000000000"; }, "other folders"},
+        {"another rule", [](auto& d, auto&) { d["max_diff_pixels"] = 4; }, ""},
+        {"no shard", [](auto& d, auto&) { d.erase("shard"); }, "not the JSON of a folder run with --shard"},
+        {"shard index 0", [](auto& d, auto&) { d["shard"]["index"] = 0; }, "shard.index"},
+        {"foreign", [](auto& d, auto&) { d = {{"hello", 1}}; }, "not the JSON of a folder run"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        nlohmann::json document = shards[k];
+        nlohmann::json* pair = nullptr;
+        for (auto& candidate : document["pairs"])
+            pair = candidate["count"] == 3 ? &candidate : pair;
+        ASSERT_NE(pair, nullptr);
+        c.change(document, *pair);
+        const auto file = m_dir.Path() / "bad.json", good = m_dir.Path() / "good.json";
+        std::ofstream(file) << document.dump();
+        std::ofstream(good) << shards[1 - k].dump();
+        const Outcome result = Run({"--merge", "--report", Quote(m_dir.Path() / "merged"), Quote(good), Quote(file)});
+        EXPECT_EQ(result.status, 2);
+        EXPECT_NE(result.err.find("bad.json: "), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+        EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "merged"));
+    }
+    const auto deep = m_dir.Path() / "deep.json";
+    std::ofstream(deep) << std::string(100000, '[') + std::string(100000, ']');
+    for (const std::string& document : {Quote(deep), Quote(m_dir.Path() / "A")}) {
+        const Outcome result = Run({"--merge", document});
+        EXPECT_EQ(result.status, 2) << document;
+        EXPECT_FALSE(result.err.empty());
     }
 }
 
