@@ -294,6 +294,15 @@ TEST_F(DiffTool, RefusesBadUsage)
         {"--ignore", "1:1-2:2,5:5-1:1", m_first, m_second},
         {"--ignore", "1:1-2", m_first, m_second},
         {"--ignore", "1:1-2:+2", m_first, m_second},
+        {"--ignore", "-2147483649:0-7:15", m_first, m_second},
+        {"--ignore", "0:0-2147483648:1", m_first, m_second},
+        {"--ignore", "0:5-9:1", m_first, m_second},
+        {"--shard", "1/4294967298", Quote(m_dir.Path()), Quote(m_dir.Path())},
+        {"--shard", "\"1/ 2\"", Quote(m_dir.Path()), Quote(m_dir.Path())},
+        {"--shard", "1/+2", Quote(m_dir.Path()), Quote(m_dir.Path())},
+        {"--report", "--json", Quote(m_dir.Path()), Quote(m_dir.Path())},
+        {"--diff-image", "--list", m_first, m_second},
+        {"--json=yes", m_first, m_second},
     };
     for (const auto& args : bad) {
         SCOPED_TRACE(testing::PrintToString(args));
@@ -304,6 +313,11 @@ TEST_F(DiffTool, RefusesBadUsage)
     }
     EXPECT_NE(Run({"--ignore", "0:0-1:1,3:4-x:1", m_first, m_second}).err.find("3:4-x:1 is not an area"),
               std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists("--json"));
+    // A value that looks like an option is taken when written with "=".
+    EXPECT_EQ(Run({"--diff-image=--x.bmp", m_first, m_second}).status, 1);
+    EXPECT_TRUE(std::filesystem::exists("--x.bmp"));
+    std::filesystem::remove("--x.bmp");
     const Outcome help = Run({"-h"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--diff-image"), std::string::npos);
