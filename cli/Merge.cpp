@@ -61,6 +61,17 @@ bool IsPictureName(const std::string& images)
     return name.find_first_of("/\\:") == std::string::npos && name[0] != '.';
 }
 
+// Whether two jobs named the same folder, each its own way ("shots",
+// "./shots/").
+bool SameFolder(const std::string& a, const std::string& b)
+{
+    const auto normal = [](const std::string& folder) {
+        fs::path path = PathOf(folder).lexically_normal();
+        return path.has_filename() || path == path.root_path() ? path : path.parent_path();
+    };
+    return normal(a) == normal(b);
+}
+
 // One run split into N shares, each share once, each pair in its own share
 // and only once, one rule, the same folders and listing.
 bool CheckSplit(const std::vector<Shard>& shards, std::string& failure)
@@ -88,7 +99,8 @@ bool CheckSplit(const std::vector<Shard>& shards, std::string& failure)
             failure = name + "judged by another rule than " + Printable(shards[0].file);
             return false;
         }
-        if (d.first != first.first || d.second != first.second || d.share.listing != first.share.listing) {
+        if (!SameFolder(d.first, first.first) || !SameFolder(d.second, first.second) ||
+            d.share.listing != first.share.listing) {
             failure = name + "a run over other folders, or over other files, than " + Printable(shards[0].file);
             return false;
         }

@@ -83,8 +83,10 @@ void RemoveUnfinishedOutputsOnInterrupt()
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
-    // A reader that goes away is a write error to report, not a silent end.
+    // A reader that goes away, or a file size limit reached, is a write
+    // error to report, not a silent end.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 namespace {

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -217,6 +218,7 @@ TEST_F(DiffTool, ReadsTopDownFilesBandByBand)
 TEST_F(DiffTool, WritesADifferenceImage)
 {
     const auto out = m_dir.Path() / "diff.bmp";
+    std::ofstream(out) << "an image of an earlier run";
     ASSERT_EQ(Run({"--diff-image", Quote(out), m_first, m_second}).status, 1);
 
     ImageBuffer image;
@@ -514,15 +516,62 @@ TEST_F(DiffTool, SplitsFoldersIntoSharesAndMergesThem)
     EXPECT_EQ(merged.out, whole.out);
     EXPECT_EQ(merged.status, 2);  // the file on one side only
 
+    // Jobs that name the folders their own way split the pairs alike.
+    std::vector<std::string> spelled;
+    for (int k = 1; k <= 3; ++k) {
+        const auto file = m_dir.Path() / ("spelled-" + std::to_string(k) + ".json");
+        const std::string dir = k == 2 ? (m_dir.Path() / "." / "A" / "").string() : (m_dir.Path() / "A").string();
+        std::ofstream(file) << Run({"--json", "--threshold", "0.05", "--shard", std::to_string(k) + "/3",
+                                    Quote(dir), b}).out;
+        spelled.push_back(Quote(file));
+    }
+    const auto paths = [](const std::string& json) {
+        std::vector<std::pair<std::string, nlohmann::json>> found;
+        for (const auto& pair : nlohmann::json::parse(json)["pairs"])
+            found.emplace_back(pair["path"], pair.value("count", nlohmann::json()));
+        return found;
+    };
+    std::vector<std::string> wholeJson = {"--json", "--threshold", "0.05", a, b};
+    spelled.insert(spelled.begin(), {"--merge", "--json"});
+    EXPECT_EQ(paths(Run(spelled).out), paths(Run(wholeJson).out));
+
+    // Merged shards' reports (folders named with a trailing separator, as
+    // people write them): every differing pair keeps pictures of its own.
+    std::vector<std::string> reported = {"--merge", "--report", Quote(m_dir.Path() / "merged")};
+    for (int k = 1; k <= 3; ++k) {
+        const auto file = m_dir.Path() / ("r" + std::to_string(k) + ".json");
+        std::ofstream(file) << Run({"--json", "--threshold", "0.05", "--report", Quote(m_dir.Path() / ("rt-" + std::to_string(k) + "/")),
+                                    "--shard", std::to_string(k) + "/3", a, b}).out;
+        reported.push_back(Quote(file));
+    }
+    const Outcome mergedReport = Run(reported);
+    EXPECT_EQ(mergedReport.status, 2) << mergedReport.err;
+    std::set<std::string> pictures;
+    int differing = 0;
+    const std::string data = ReadFile(m_dir.Path() / "merged" / "data.js");
+    const auto document = nlohmann::json::parse(data.substr(data.find('{'), data.rfind('}') - data.find('{') + 1));
+    for (const auto& pair : document["pairs"]) {
+        if (!pair.contains("images"))
+            continue;
+        ++differing;
+        pictures.insert(pair["images"].get<std::string>());
+        EXPECT_FALSE(ReadFile(m_dir.Path() / "merged" / pair["images"].get<std::string>()).empty()) << pair["images"];
+    }
+    EXPECT_EQ(differing, 4);
+    EXPECT_EQ(pictures.size(), 4u);
+
     // Shards that are not one split of one run are refused.
     const auto other = m_dir.Path() / "other-rule.json";
     std::ofstream(other) << Run({"--json", "--shard", "2/3", a, b}).out;
+    const auto half = m_dir.Path() / "half.json";
+    std::ofstream(half) << Run({"--json", "--threshold", "0.05", "--shard", "2/2", a, b}).out;
     const auto notShard = m_dir.Path() / "not-a-shard.json";
     std::ofstream(notShard) << Run({"--json", a, b}).out;
     struct Case { std::vector<std::string> args; std::string says; };
     const Case refused[] = {
         {{"--merge", shards[0], shards[1]}, "1 of the 3 shares are missing"},
         {{"--merge", shards[0], shards[1], shards[1]}, "does not fit a split into 3"},
+        {{"--merge", shards[0], Quote(half)}, "does not fit a split into 3"},
         {{"--merge", shards[0], Quote(other), shards[2]}, "another rule"},
         {{"--merge", Quote(notShard)}, "not the JSON of a folder run with --shard"},
         {{"--merge", "--tolerance", "3", shards[0]}, "--merge takes only --json and --report"},
@@ -684,6 +733,8 @@ TEST_F(DiffTool, ComparesFoldersPairByPairInPathOrder)
     EXPECT_EQ(json["pairs"][5]["path"], "sub フォルダ/b.bmp");
     EXPECT_EQ(json["pairs"][5]["count"], 3);
     EXPECT_EQ(json["pairs"][2]["trouble"]["code"], 107);
+    EXPECT_EQ(json["pairs"][3]["trouble"]["code"], 122);  // only in the first folder
+    EXPECT_EQ(json["pairs"][4]["trouble"]["code"], 123);
     EXPECT_EQ(json["summary"], (nlohmann::json{{"pairs", 6}, {"same", 1}, {"passed", 0}, {"differing", 1}, {"trouble", 4}}));
 
     // Only the troubles gone: 1; a difference image for the differing pair alone.
@@ -805,10 +856,14 @@ TEST_F(DiffTool, WritesEachKindOfOutputAsWhatItIs)
     // A write that fails midway (the file size limit): nothing is put in place.
     TempDir big;
     const std::string a = Quote(big.WriteBmp("a.bmp", Picture(200, 200))), b = Quote(big.WriteBmp("b.bmp", Picture(200, 200, Changed)));
-    const std::string out = Quote(big.Path() / "out.bmp");
-    EXPECT_EQ(std::system(("trap '' XFSZ; ulimit -f 20; " + Tool() + " --diff-image " + out + " " + a + " " + b +
+    // A write that the file size limit cuts short leaves the last image in
+    // place and nothing beside it, and the tool says so.
+    const auto out = big.Path() / "out.bmp";
+    std::ofstream(out) << "the last good image";
+    EXPECT_EQ(std::system(("ulimit -f 20; " + Tool() + " --diff-image " + Quote(out) + " " + a + " " + b +
                            " 2> /dev/null").c_str()) >> 8, 2);
-    EXPECT_EQ(std::distance(fs::directory_iterator(big.Path()), {}), 2);
+    EXPECT_EQ(ReadFile(out), "the last good image");
+    EXPECT_EQ(std::distance(fs::directory_iterator(big.Path()), {}), 3);
     for (const auto& args : {std::vector<std::string>{m_first, m_second}, {"--list", m_first, m_second},
                              {"--json", m_first, m_second}, {"--version"}}) {
         SCOPED_TRACE(testing::PrintToString(args));
@@ -857,6 +912,21 @@ TEST_F(DiffTool, ReportsFoldersThatCannotBeListed)
     };
     const Outcome sub = run(a / "locked");
     const Outcome root = run(b);
+    // Names that begin with the locked folder's stay in the run, and with
+    // shards the folder's trouble is told by its own share only.
+    WriteBoth("locked.bmp", Picture(5, 4), Picture(5, 4, Changed));
+    WriteBoth("locked-old/y.bmp", Picture(5, 4), Picture(5, 4));
+    const Outcome beside = run(a / "locked");
+    EXPECT_NE(beside.out.find("locked.bmp: 3"), std::string::npos) << beside.out;
+    EXPECT_NE(beside.out.find("locked-old/y.bmp: same"), std::string::npos) << beside.out;
+    int told = 0;
+    for (const char* share : {"1/3", "2/3", "3/3"}) {
+        fs::permissions(a / "locked", fs::perms::none);
+        const Outcome part = Run({"--shard", share, Quote(a), Quote(b)});
+        fs::permissions(a / "locked", fs::perms::owner_all);
+        told += part.out.find("ファイルを読み込めませんでした") != std::string::npos;
+    }
+    EXPECT_EQ(told, 1);
     EXPECT_EQ(sub.status, 2);
     EXPECT_NE(sub.out.find("locked: " + (a / "locked").string() + ": ファイルを読み込めませんでした"), std::string::npos) << sub.out;
     EXPECT_NE(sub.out.find("2 pairs: 1 same, 0 differing, 1 in trouble"), std::string::npos) << sub.out;

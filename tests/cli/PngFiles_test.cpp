@@ -50,7 +50,24 @@ struct PngSpec
     // a palette image).
     std::function<std::vector<uint8_t>(int x, int y)> samples;
     int unknownFilterRow = -1;  // a row behind a filter type that does not exist
+    uint8_t filter = 0;  // the filter of every row of 8-bit samples, not interlaced
 };
+
+// A row of 8-bit samples filtered by PNG's `filter` (1 Sub, 2 Up, 3 Average,
+// 4 Paeth) against the row above, `bpp` bytes a pixel.
+std::vector<uint8_t> Filtered(const std::vector<uint8_t>& row, const std::vector<uint8_t>& above, int filter, size_t bpp)
+{
+    std::vector<uint8_t> out(row.size());
+    for (size_t i = 0; i < row.size(); ++i) {
+        const int a = i >= bpp ? row[i - bpp] : 0, b = above.empty() ? 0 : above[i];
+        const int c = i >= bpp && !above.empty() ? above[i - bpp] : 0;
+        const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+        const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+        const int predicted[5] = {0, a, b, (a + b) / 2, paeth};
+        out[i] = uint8_t(row[i] - predicted[filter]);
+    }
+    return out;
+}
 
 // Samples of a truecolour pixel function.
 std::function<std::vector<uint8_t>(int x, int y)> RgbSamples(const PixelFn& pixel)
@@ -67,7 +84,7 @@ std::vector<uint8_t> RawRows(const PngSpec& spec)
 {
     static const int c_pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-    std::vector<uint8_t> raw;
+    std::vector<uint8_t> raw, above;
     for (int p = 0; p < (spec.interlaced ? 7 : 1); ++p) {
         const int* pass = spec.interlaced ? c_pass[p] : nullptr;
         for (int y = pass ? pass[1] : 0; y < spec.height; y += pass ? pass[3] : 1) {
@@ -77,9 +94,12 @@ std::vector<uint8_t> RawRows(const PngSpec& spec)
                     bits.push_back(s);
             if (bits.empty())
                 continue;
-            raw.push_back(y == spec.unknownFilterRow ? 5 : 0);
+            raw.push_back(y == spec.unknownFilterRow ? 5 : spec.filter);
             if (spec.bitDepth >= 8) {
-                raw.insert(raw.end(), bits.begin(), bits.end());
+                const std::vector<uint8_t> row =
+                    spec.filter ? Filtered(bits, above, spec.filter, bits.size() / size_t(spec.width)) : bits;
+                raw.insert(raw.end(), row.begin(), row.end());
+                above = bits;
                 continue;
             }
             for (size_t i = 0; i < bits.size(); i += 8 / spec.bitDepth) {
@@ -497,9 +517,21 @@ TEST_F(PngFiles, DecodesTwinsOnceAndStillFindsTheirDamage)
     // before the rows are checked.
     const auto large = SplitImageData(BuildPng({300, 400, 2, 8, false, {}, {}, RgbSamples(Gradient)}), 300000);
 
-    struct Case { const char* name; std::vector<uint8_t> first, second; int expected; int troubled; };
+    // Paeth rows, as most encoders write them, and another palette over the
+    // same image data.
+    PngSpec paeth = good;
+    paeth.filter = 4;
+    PngSpec indexed = shortPalette;
+    indexed.samples = [](int x, int y) { return std::vector<uint8_t>{uint8_t((x + y) % 6)}; };
+    PngSpec recoloured = indexed;
+    recoloured.palette[0] ^= 0x40;  // index 0 another red
+
+    struct Case { const char* name; std::vector<uint8_t> first, second; int expected; int troubled; int count = 0; };
     const Case cases[] = {
         {"sound twins", goodBytes, goodBytes, 0, 0},
+        {"Paeth-filtered twins", BuildPng(paeth), BuildPng(paeth), 0, 0},
+        {"Paeth rows against plain ones", BuildPng(paeth), goodBytes, 0, 0},
+        {"the same image data under another palette", BuildPng(indexed), BuildPng(recoloured), 0, 0, 53},
         {"sound twins of two image data chunks", large, large, 0, 0},
         {"a bad checksum of the second image data chunk", badCrc(large), badCrc(large), int(Trouble::PngDamaged), 1},
         {"a row of an unknown filter type", BuildPng(filtered), BuildPng(filtered), int(Trouble::PngDamaged), 1},
@@ -514,7 +546,7 @@ TEST_F(PngFiles, DecodesTwinsOnceAndStillFindsTheirDamage)
         for (const bool list : {false, true}) {
             const Outcome result = Compare(first, second, 1, list);
             EXPECT_EQ(result.code, c.expected) << result.trouble << " " << list;
-            EXPECT_EQ(result.count, 0);
+            EXPECT_EQ(result.count, c.count);
             const char* named = c.troubled == 1 ? "first.png" : c.troubled == 2 ? "second.png" : nullptr;
             EXPECT_EQ(named ? result.trouble.find(named) != std::string::npos : result.trouble.empty(), true)
                 << result.trouble;

@@ -213,3 +213,37 @@ TEST(ScreenshotRule, PassesWithinEveryLimitGiven)
             << c.count << " of " << c.compared << ", " << c.maxPixels << ", " << c.maxRatio;
     }
 }
+
+// Ignored areas in any overlap leave out exactly their union, by the exact
+// rule and the perceptual one alike: on a pair whose every pixel differs,
+// what is compared is what is counted.
+TEST(ScreenshotRule, LeavesOutExactlyTheUnionOfTheIgnoredAreas)
+{
+    TempDir dir;
+    const auto inverted = [](int x, int y) {
+        const Rgb c = Gradient(x, y);
+        return Rgb{uint8_t(~c.r), uint8_t(~c.g), uint8_t(~c.b)};
+    };
+    const auto a = dir.WriteBmp("a.bmp", Picture(12, 12)), b = dir.WriteBmp("b.bmp", Picture(12, 12, inverted));
+    struct Case { std::vector<PixelRect> areas; int64_t compared; };
+    const Case cases[] = {
+        {{{0, 0, 9, 9}, {2, 2, 4, 4}}, 144 - 100},        // one inside the other
+        {{{2, 2, 4, 4}, {0, 0, 9, 9}}, 144 - 100},
+        {{{0, 0, 3, 3}, {2, 2, 5, 5}}, 144 - 28},         // corners overlapping
+        {{{5, 0, 5, 11}, {0, 5, 11, 5}}, 144 - 23},       // a cross
+        {{{0, 0, 1, 1}, {6, 0, 7, 1}, {3, 0, 4, 1}}, 144 - 12},  // apart, out of order
+        {{{10, 10, 20, 20}}, 144 - 4},                    // reaching past the picture
+    };
+    for (const Case& c : cases) {
+        for (const double threshold : {-1.0, 0.1}) {
+            SCOPED_TRACE(testing::Message() << c.compared << ", threshold " << threshold);
+            PairOptions options;
+            options.rule.ignored = c.areas;
+            options.rule.threshold = threshold;
+            PairResult result;
+            Compare(a, b, options, result);
+            EXPECT_EQ(result.compared, c.compared);
+            EXPECT_EQ(result.summary.count, c.compared);
+        }
+    }
+}
