@@ -45,25 +45,6 @@ bool IsFolder(const std::string& path)
     return std::filesystem::is_directory(PathOf(path), ignored);
 }
 
-// Whether one folder lies inside the other or is the same, links resolved.
-bool Overlap(const std::string& a, const std::string& b)
-{
-    std::error_code ignored;
-    const auto inside = [](const std::filesystem::path& inner, const std::filesystem::path& outer) {
-        auto i = inner.begin();
-        for (auto o = outer.begin(); o != outer.end(); ++o, ++i) {
-            if (o->empty() && std::next(o) == outer.end())
-                return true;  // the trailing separator of a folder name
-            if (i == inner.end() || *i != *o)
-                return false;
-        }
-        return true;
-    };
-    const auto x = std::filesystem::weakly_canonical(PathOf(a), ignored);
-    const auto y = std::filesystem::weakly_canonical(PathOf(b), ignored);
-    return inside(x, y) || inside(y, x);
-}
-
 int Run(int argc, char** argv)
 {
     Options options;
@@ -95,14 +76,19 @@ int Run(int argc, char** argv)
 
     CReportPage page;
     const std::string& reportDir = options.reportDir;
+    // Two outputs in one folder would write over each other's files.
+    if (!reportDir.empty() && !options.pair.diffImage.empty() && Overlap(reportDir, options.pair.diffImage)) {
+        Fail(Printable(options.pair.diffImage) + ": the difference images and the report must lie apart");
+        return c_nExitTrouble;
+    }
     if (!reportDir.empty()) {
         // The report's files must never replace an input.
         if (Overlap(reportDir, first) || Overlap(reportDir, second)) {
             Fail(Printable(reportDir) + ": the report's folder must lie apart from the inputs");
             return c_nExitTrouble;
         }
-        if (!page.Begin(reportDir)) {
-            Fail(Printable(reportDir) + ": the report's folder could not be made");
+        if (const std::string failure = page.Begin(reportDir); !failure.empty()) {
+            Fail(Printable(reportDir) + ": " + failure);
             return c_nExitTrouble;
         }
         report.SetPage(&page, reportDir);
@@ -119,6 +105,7 @@ int Run(int argc, char** argv)
             Fail(Printable(images) + ": the difference images' folder must lie outside both input folders");
             return c_nExitTrouble;
         }
+        options.pair.inputFolders = {first, second};
         CompareFolders(first, second, options.pair, report, reportDir.empty() ? nullptr : &page);
         trouble = report.Troubled() > 0;
     } else {

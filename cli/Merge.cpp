@@ -169,8 +169,17 @@ int MergeShards(const std::vector<std::string>& documents, bool json, const std:
     report.SetShare(share);
     CReportPage page;
     if (!reportDir.empty()) {
-        if (!page.Begin(reportDir)) {
-            failure = Printable(reportDir) + ": the report's folder could not be made";
+        // A shard's report is where the pictures come from: not the place
+        // to write over.
+        for (const Shard& shard : shards) {
+            if (!shard.report.empty() && Overlap(reportDir, Utf8(shard.report))) {
+                failure = Printable(reportDir) + ": the report of " + Printable(shard.file) +
+                          ", which the merged report reads: choose another folder";
+                return c_nExitTrouble;
+            }
+        }
+        if (const std::string trouble = page.Begin(reportDir); !trouble.empty()) {
+            failure = Printable(reportDir) + ": " + trouble;
             return c_nExitTrouble;
         }
         report.SetPage(&page, reportDir);

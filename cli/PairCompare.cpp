@@ -6,7 +6,9 @@
 #include "Pipeline.h"
 #include "Platform.h"
 #include "Printable.h"
+#include "Utf8Path.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -61,11 +63,15 @@ bool OpenPair(Pair& pair, int threads, PairResult& result)
 
 // Whatever can refuse the difference image does so before any work and
 // before the output is touched.
-bool CheckDiffImageTarget(const Pair& pair, const std::string& out, PairResult& result)
+bool CheckDiffImageTarget(const Pair& pair, const PairOptions& options, PairResult& result)
 {
+    const std::string& out = options.diffImage;
     if (out.empty())
         return true;
-    if (IsSameFile(out.c_str(), pair.paths[0]->c_str()) || IsSameFile(out.c_str(), pair.paths[1]->c_str())) {
+    // A link below the images' folder must not lead into an input folder.
+    const bool intoInputs = std::any_of(options.inputFolders.begin(), options.inputFolders.end(),
+                                        [&](const std::string& folder) { return Overlap(out, folder); });
+    if (intoInputs || IsSameFile(out.c_str(), pair.paths[0]->c_str()) || IsSameFile(out.c_str(), pair.paths[1]->c_str())) {
         SetTrouble(result, Trouble::DiffImageIsInput, Printable(out));
         return false;
     }
@@ -143,7 +149,7 @@ private:
 
 void Compare(Pair& pair, const PairOptions& options, PairResult& result)
 {
-    if (!OpenPair(pair, options.threads, result) || !CheckDiffImageTarget(pair, options.diffImage, result))
+    if (!OpenPair(pair, options.threads, result) || !CheckDiffImageTarget(pair, options, result))
         return;
 
     // Alpha is compared when either image has it.

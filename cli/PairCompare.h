@@ -21,6 +21,7 @@ struct PairOptions
     std::string diffImage;    // where to write the difference image; empty: none
     bool bImageOnlyIfDiffering = false;  // and its missing folders, only for a pair that differs
     std::string diffImageFolder;  // where it is written while its folders are not there
+    std::vector<std::string> inputFolders;  // folders no output may land in
     int threads = 1;          // for the bands of one large pair
     std::string reportImages; // where a report's pictures of the pair go, if it differs
     int shard = 1;            // folders: compare only the pairs of share `shard`

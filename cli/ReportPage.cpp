@@ -15,6 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The file that says a folder holds a report of ours.
+constexpr char c_szMarker[] = ".tobrel-report";
+
 bool WriteWhole(const fs::path& path, std::string_view text)
 {
     COutputFile out;
@@ -28,12 +31,25 @@ std::string ReportPairImages(const std::string& path)
     return "pairs/" + Utf8(PathOf(path).filename());
 }
 
-bool CReportPage::Begin(const std::string& dir)
+std::string CReportPage::Begin(const std::string& dir)
 {
     m_dir = dir;
+    const fs::path folder = PathOf(dir);
     std::error_code error;
-    fs::create_directories(PathOf(dir) / "pairs", error);
-    return fs::is_directory(PathOf(dir) / "pairs", error);
+    // Only a folder of ours is written into: a new or empty one, or a report
+    // of ours, which is replaced whole; its entries are removed, never
+    // followed (a link among them goes, its target stays).
+    if (fs::exists(folder, error) && !fs::is_empty(folder, error)) {
+        if (!fs::is_regular_file(folder / c_szMarker, error) || fs::is_symlink(folder / c_szMarker, error))
+            return "a folder that is neither empty nor a report of this tool's: choose another";
+        for (const auto& entry : fs::directory_iterator(folder, error))
+            fs::remove_all(entry.path(), error);
+    }
+    fs::create_directories(folder / "pairs", error);
+    if (!fs::is_directory(folder / "pairs", error) || fs::is_symlink(folder / "pairs", error) ||
+        !WriteWhole(folder / c_szMarker, "A report of tobrel-diff; the next report here replaces it whole.\n"))
+        return "the report's folder could not be made";
+    return {};
 }
 
 std::string CReportPage::PairImagesPath(size_t index) const

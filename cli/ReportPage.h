@@ -15,8 +15,9 @@ std::string ReportPairImages(const std::string& path);
 class CReportPage
 {
 public:
-    // Makes the folder and its pairs/ folder; false when that fails.
-    bool Begin(const std::string& dir);
+    // Makes the folder and its pairs/ folder, in place of an earlier report
+    // of ours; the reason when it cannot (a folder of something else).
+    std::string Begin(const std::string& dir);
     // Where the pictures of the index-th pair go.
     std::string PairImagesPath(size_t index) const;
     // A pair's JSON object; `images` is its pictures' script, copied in

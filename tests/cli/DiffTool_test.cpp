@@ -871,6 +871,56 @@ TEST_F(DiffTool, WritesEachKindOfOutputAsWhatItIs)
     }
 }
 
+// Outputs replace only what is their own: no link below an output folder
+// leads a picture into an input folder, a report goes only into an empty
+// folder or over a report of ours (its links removed, not followed), and two
+// outputs never share a folder.
+TEST_F(DiffTool, WritesOutputsOnlyOverWhatIsTheirOwn)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = m_dir.Path();
+    WriteBoth("sub/x.bmp", Picture(5, 4), Picture(5, 4, Changed));
+    WriteBoth("y.bmp", Picture(5, 4), Picture(5, 4, Changed));
+    WriteBoth("other/x.bmp", Picture(5, 4), Picture(5, 4));
+    const auto victim = dir / "B" / "other" / "x.bmp";
+    const std::string before = ReadFile(victim);
+    fs::create_directories(dir / "diffs");
+    fs::create_directory_symlink(dir / "B" / "other", dir / "diffs" / "sub");
+    const std::string a = Quote(dir / "A"), b = Quote(dir / "B");
+    const Outcome linked = Run({"--diff-image", Quote(dir / "diffs"), a, b});
+    EXPECT_EQ(linked.status, 2);
+    EXPECT_NE(linked.out.find("sub/x.bmp: "), std::string::npos) << linked.out;
+    EXPECT_EQ(ReadFile(victim), before);
+    EXPECT_TRUE(fs::exists(dir / "diffs" / "y.bmp"));
+
+    // A folder of something else is refused, untouched.
+    fs::create_directories(dir / "notes");
+    std::ofstream(dir / "notes" / "index.html") << "mine";
+    EXPECT_EQ(Run({"--report", Quote(dir / "notes"), a, b}).status, 2);
+    EXPECT_EQ(ReadFile(dir / "notes" / "index.html"), "mine");
+    // Our own report is replaced whole, and a link in it is not followed.
+    const auto report = dir / "report";
+    EXPECT_EQ(Run({"--report", Quote(report), a, b}).status, 1);
+    std::ofstream(report / "pairs" / "stale.js") << "old";
+    std::ofstream(dir / "victim.txt") << "keep";
+    fs::remove(report / "report.css");
+    fs::create_symlink(dir / "victim.txt", report / "report.css");
+    EXPECT_EQ(Run({"--report", Quote(report), a, b}).status, 1);
+    EXPECT_EQ(ReadFile(dir / "victim.txt"), "keep");
+    EXPECT_FALSE(fs::exists(report / "pairs" / "stale.js"));
+    EXPECT_FALSE(fs::is_symlink(report / "report.css"));
+
+    // Two outputs in one folder, or a merge over a shard's own report.
+    EXPECT_EQ(Run({"--report", Quote(dir / "out"), "--diff-image", Quote(dir / "out"), a, b}).status, 2);
+    EXPECT_EQ(Run({"--report", Quote(dir / "out"), "--diff-image", Quote(dir / "out" / "d.png"), m_first, m_second}).status, 2);
+    const auto shard = dir / "shard.json";
+    std::ofstream(shard) << Run({"--json", "--report", Quote(report), "--shard", "1/1", a, b}).out;
+    const Outcome over = Run({"--merge", "--report", Quote(report), Quote(shard)});
+    EXPECT_EQ(over.status, 2);
+    EXPECT_NE(over.err.find("choose another folder"), std::string::npos) << over.err;
+    EXPECT_EQ(Run({"--merge", "--report", Quote(dir / "merged"), Quote(shard)}).status, 1);
+}
+
 // Difference images for folders go to a folder outside both inputs: inside
 // one they would replace other pairs' inputs.
 TEST_F(DiffTool, RefusesAnImageFolderInsideAnInputFolder)
