@@ -527,7 +527,8 @@ TEST_F(DiffTool, SplitsFoldersIntoSharesAndMergesThem)
     }
     const auto paths = [](const std::string& json) {
         std::vector<std::pair<std::string, nlohmann::json>> found;
-        for (const auto& pair : nlohmann::json::parse(json)["pairs"])
+        const auto document = nlohmann::json::parse(json);
+        for (const auto& pair : document["pairs"])
             found.emplace_back(pair["path"], pair.value("count", nlohmann::json()));
         return found;
     };
