@@ -2,7 +2,9 @@
 
 #include "BmpFormat.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -133,8 +135,109 @@ private:
     std::string m_pending;
 };
 
+// The longest side a report's picture keeps; longer ones are reduced.
+constexpr int32_t c_nMostReportSide = 4096;
+
+// The three pictures of a large pair, reduced as the rows come: the
+// difference image straight into the script, the two pictures into files
+// of their own beside it, read back into the script at the end.
+class CReportPictures::CReduced
+{
+public:
+    CReduced(const std::string& path, int32_t width, int32_t height, int32_t factor, int channels, ByteSink diff)
+        : m_nFactor(factor), m_nWidth((width + factor - 1) / factor), m_nHeight((height + factor - 1) / factor),
+          m_nSourceHeight(height), m_nChannels(channels), m_painted(size_t(m_nWidth) * 3)
+    {
+        m_pDiff = NewPngSink(std::move(diff), m_nWidth, m_nHeight, 3);
+        for (int i = 0; i < 2; ++i) {
+            m_paths[i] = path + (i ? ".actual" : ".expected");
+            m_files[i] = std::fopen(m_paths[i].c_str(), "w+b");
+            m_rows[i].resize(size_t(m_nWidth) * size_t(channels));
+            if (m_files[i])
+                m_pictures[i] = NewPngSink([this, i](const void* bytes, size_t count) {
+                    return std::fwrite(bytes, 1, count, m_files[i]) == count;
+                }, m_nWidth, m_nHeight, channels, true);
+        }
+    }
+
+    ~CReduced()
+    {
+        for (int i = 0; i < 2; ++i) {
+            if (m_files[i]) {
+                std::fclose(m_files[i]);
+                std::remove(m_paths[i].c_str());
+            }
+        }
+    }
+
+    // Picture row y of both pictures and its painted difference row.
+    bool Row(const JudgedRow& row, const uint8_t* painted)
+    {
+        if (!m_pictures[0] || !m_pictures[1])
+            return false;
+        const size_t channels = size_t(m_nChannels);
+        if (row.y % m_nFactor == 0) {
+            for (int i = 0; i < 2; ++i) {
+                const uint8_t* source = i ? row.second : row.first;
+                for (int32_t x = 0; x < m_nWidth; ++x)
+                    std::memcpy(m_rows[i].data() + size_t(x) * channels, source + size_t(x) * m_nFactor * channels,
+                                channels);
+                if (!m_pictures[i]->Row(m_rows[i].data()))
+                    return false;
+            }
+            for (int32_t x = 0; x < m_nWidth; ++x)
+                std::memcpy(m_painted.data() + size_t(x) * 3, painted + size_t(x) * m_nFactor * 3, 3);
+        }
+        // Marks win over what they are reduced with, red over yellow.
+        for (const int32_t x : row.antialiased) {
+            uint8_t* p = m_painted.data() + size_t(x / m_nFactor) * 3;
+            if (!(p[0] == 255 && p[1] == 0 && p[2] == 0))
+                p[0] = 255, p[1] = 255, p[2] = 0;
+        }
+        for (const int32_t x : row.counted) {
+            uint8_t* p = m_painted.data() + size_t(x / m_nFactor) * 3;
+            p[0] = 255, p[1] = 0, p[2] = 0;
+        }
+        const bool last = row.y % m_nFactor == m_nFactor - 1 || row.y == m_nSourceHeight - 1;
+        return !last || m_pDiff->Row(m_painted.data());
+    }
+
+    bool FinishDiff() { return m_pDiff->Finish(); }
+
+    // The finished picture of side i, piece by piece into `out`.
+    bool Copy(int i, const ByteSink& out)
+    {
+        if (!m_pictures[i]->Finish() || std::fflush(m_files[i]) != 0 || std::fseek(m_files[i], 0, SEEK_SET) != 0)
+            return false;
+        std::vector<char> piece(1 << 16);
+        for (size_t got; (got = std::fread(piece.data(), 1, piece.size(), m_files[i])) > 0;) {
+            if (!out(piece.data(), got))
+                return false;
+        }
+        return !std::ferror(m_files[i]);
+    }
+
+private:
+    int32_t m_nFactor;
+    int32_t m_nWidth;
+    int32_t m_nHeight;
+    int32_t m_nSourceHeight;
+    int m_nChannels;
+    std::vector<uint8_t> m_painted;  // the reduced difference row being gathered, red first
+    std::unique_ptr<CRowSink> m_pDiff;
+    std::string m_paths[2];
+    FILE* m_files[2] = {};
+    std::vector<uint8_t> m_rows[2];
+    std::unique_ptr<CRowSink> m_pictures[2];
+};
+
 CReportPictures::CReportPictures() = default;
 CReportPictures::~CReportPictures() = default;
+
+int32_t CReportPictures::Reduction(int32_t width, int32_t height)
+{
+    return (std::max(width, height) + c_nMostReportSide - 1) / c_nMostReportSide;
+}
 
 bool CReportPictures::Open(const std::string& path, int32_t width, int32_t height, int sourceChannels, bool paint)
 {
@@ -143,8 +246,12 @@ bool CReportPictures::Open(const std::string& path, int32_t width, int32_t heigh
         return false;
     m_pText = std::make_unique<CBase64>(m_file);
     if (paint) {
-        m_pSink = NewPngSink(DiffBytes(), width, height, 3);
         m_pPainter = std::make_unique<CDiffPainter>(width, 3, false, sourceChannels, true);
+        if (const int32_t factor = Reduction(width, height); factor > 1) {
+            m_pReduced = std::make_unique<CReduced>(path, width, height, factor, sourceChannels, DiffBytes());
+        } else {
+            m_pSink = NewPngSink(DiffBytes(), width, height, 3);
+        }
     }
     return true;
 }
@@ -156,7 +263,8 @@ ByteSink CReportPictures::DiffBytes()
 
 bool CReportPictures::Row(const JudgedRow& row)
 {
-    return m_pSink->Row(m_pPainter->Paint(row));
+    const uint8_t* painted = m_pPainter->Paint(row);
+    return m_pReduced ? m_pReduced->Row(row, painted) : m_pSink->Row(painted);
 }
 
 bool CReportPictures::Picture(CImageFile& file)
@@ -177,7 +285,13 @@ bool CReportPictures::Commit(CImageFile& first, CImageFile& second)
     static const char c_szExpected[] = "\", \"expected\": \"data:image/png;base64,";
     static const char c_szActual[] = "\", \"actual\": \"data:image/png;base64,";
     static const char c_szEnd[] = "\"});\n";
-    return (!m_pSink || m_pSink->Finish()) && m_pText->Finish() && m_file.Write(c_szExpected, sizeof c_szExpected - 1) &&
-           Picture(first) && m_file.Write(c_szActual, sizeof c_szActual - 1) && Picture(second) &&
+    const auto picture = [&](int i) {
+        if (!m_pReduced)
+            return Picture(i ? second : first);
+        return m_pReduced->Copy(i, DiffBytes()) && m_pText->Finish();
+    };
+    const bool diff = m_pReduced ? m_pReduced->FinishDiff() : !m_pSink || m_pSink->Finish();
+    return diff && m_pText->Finish() && m_file.Write(c_szExpected, sizeof c_szExpected - 1) && picture(0) &&
+           m_file.Write(c_szActual, sizeof c_szActual - 1) && picture(1) &&
            m_file.Write(c_szEnd, sizeof c_szEnd - 1) && m_file.Commit();
 }

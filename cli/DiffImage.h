@@ -63,14 +63,18 @@ private:
 // of image files, and the page shows the colours of the pixel under the
 // pointer. The difference image is written as the rows are judged; the two
 // pictures when the pair is done, a PNG input copied as it is (without its
-// metadata), a BMP encoded.
+// metadata), a BMP encoded. Pictures longer than a browser shows well are
+// reduced, every side by one factor, as the rows come: each reduced pixel
+// of the difference image shows a mark of any pixel it stands for.
 class CReportPictures : public CRowConsumer
 {
 public:
     CReportPictures();
     ~CReportPictures() override;
+    // By how much a picture of that size is reduced: 1 for none.
+    static int32_t Reduction(int32_t width, int32_t height);
     // Without `paint` the difference image comes as encoded bytes through
-    // DiffBytes, from a difference image written anyway.
+    // DiffBytes, from a difference image written anyway (not reduced).
     bool Open(const std::string& path, int32_t width, int32_t height, int sourceChannels, bool paint);
     ByteSink DiffBytes();
     bool Row(const JudgedRow& row) override;
@@ -79,10 +83,12 @@ public:
 
 private:
     class CBase64;
+    class CReduced;
     bool Picture(CImageFile& file);
 
     COutputFile m_file;
     std::unique_ptr<CBase64> m_pText;
     std::unique_ptr<CRowSink> m_pSink;
     std::unique_ptr<CDiffPainter> m_pPainter;
+    std::unique_ptr<CReduced> m_pReduced;
 };

@@ -124,6 +124,10 @@ int Run(int argc, char** argv)
         Fail(Printable(reportDir) + ": the report could not be written");
         trouble = true;
     }
+    for (const std::string& failure : report.ReportFailures()) {
+        Fail(failure);
+        trouble = true;
+    }
     if (!out.Finish()) {
         Fail("the results could not be written to standard output");
         return c_nExitTrouble;

@@ -198,7 +198,8 @@ void Compare(Pair& pair, const PairOptions& options, PairResult& result)
     CReportPictures report;
     if (!options.reportImages.empty()) {
         // A PNG difference image is the report's too: encoded once.
-        const bool shared = !options.diffImage.empty() && IsPngName(options.diffImage) && !options.bDiffMask;
+        const bool shared = !options.diffImage.empty() && IsPngName(options.diffImage) && !options.bDiffMask &&
+                            CReportPictures::Reduction(result.width, result.height) == 1;
         if (!report.Open(options.reportImages, result.width, result.height, channels, !shared))
             return SetTrouble(result, Trouble::ReportNotWritten, Printable(options.reportImages));
         if (shared)
@@ -228,8 +229,11 @@ void Compare(Pair& pair, const PairOptions& options, PairResult& result)
     if (!options.diffImage.empty() && (differs || !options.bImageOnlyIfDiffering) && !diffImage.Commit())
         return SetTrouble(result, Trouble::DiffImageNotWritten, Printable(options.diffImage));
     if (!options.reportImages.empty() && differs) {
-        if (!report.Commit(fileA, fileB))
-            return SetTrouble(result, Trouble::ReportNotWritten, Printable(options.reportImages));
+        // The pair's result stands without its pictures.
+        if (!report.Commit(fileA, fileB)) {
+            result.reportFailure = Printable(options.reportImages) + ": " + TroubleText(Trouble::ReportNotWritten);
+            return;
+        }
         result.reportImages = options.reportImages;
     }
 }
@@ -255,6 +259,7 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
     result.regions.clear();
     result.regionsLeftOut = 0;
     result.reportImages.clear();
+    result.reportFailure.clear();
     result.list.Clear();
     Pair pair{{&first, &second}, {}};
     // Memory can run out in any allocation, on any thread of the pair.

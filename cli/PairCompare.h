@@ -50,6 +50,7 @@ struct PairResult
     std::vector<DiffRegion> regions;  // with PairOptions::bRegions, largest first
     int64_t regionsLeftOut = 0;
     std::string reportImages;    // the report's pictures of the pair, when written
+    std::string reportFailure;   // why they could not be written; the result stands
     DiffList list;            // with PairOptions::bList
 };
 

@@ -52,6 +52,8 @@ bool COut::Finish()
 
 void CReport::Count(const PairResult& result)
 {
+    if (!result.reportFailure.empty())
+        m_reportFailures.push_back(result.reportFailure);
     if (result.trouble != Trouble::None)
         ++m_nTroubled;
     else if (result.summary.count == 0)

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Standard output with every write checked: a result that could not be
 // written must not end as a success.
@@ -56,6 +57,8 @@ public:
     int Passed() const { return m_nPassed; }  // counted pixels within the limits
     int Differing() const { return m_nDiffering; }
     int Troubled() const { return m_nTroubled; }
+    // Why pictures of the report could not be written, pair by pair.
+    const std::vector<std::string>& ReportFailures() const { return m_reportFailures; }
 
     // The folders' document before its pairs: the two folders, the rule and
     // where the report and the share of the pairs are.
@@ -79,6 +82,7 @@ private:
     int m_nPassed = 0;
     int m_nDiffering = 0;
     int m_nTroubled = 0;
+    std::vector<std::string> m_reportFailures;
     bool m_bFirstPair = true;
     bool m_bShowRegions = false;
     RunShare m_share;

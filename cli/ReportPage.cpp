@@ -81,6 +81,13 @@ bool CopyPictures(const std::string& source, const std::string& target)
 
 bool CReportPage::AddPair(nlohmann::json pair, const std::string& images)
 {
+    // The page lists a bounded number of regions; the rest it counts.
+    constexpr size_t c_nMostRegions = 1000;
+    if (pair.contains("regions") && pair["regions"].size() > c_nMostRegions) {
+        const int64_t more = int64_t(pair["regions"].size() - c_nMostRegions);
+        pair["regions"].erase(pair["regions"].begin() + c_nMostRegions, pair["regions"].end());
+        pair["regions_left_out"] = pair.value("regions_left_out", int64_t(0)) + more;
+    }
     if (!images.empty()) {
         std::error_code error;
         const fs::path source = fs::weakly_canonical(PathOf(images), error);

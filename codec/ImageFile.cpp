@@ -81,7 +81,7 @@ Trouble CImageFile::ReadRows(int32_t firstRow, int32_t endRow, std::vector<uint8
 Trouble CImageFile::Decode(int channels, CImage& image)
 {
     if (m_bPng)
-        return DecodePng(m_png, channels, image);
+        return Blame(DecodePng(m_png, channels, image));
     if (!image.Allocate(m_nWidth, m_nHeight, channels))
         return Trouble::OutOfMemory;
     Start(channels);

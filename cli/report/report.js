@@ -232,10 +232,12 @@
   function point(offsetX, offsetY) {
     const x = Math.floor(offsetX / state.zoom), y = Math.floor(offsetY / state.zoom);
     const read = pixels[state.current] || {};
+    const pair = report.pairs[state.current];
     const colour = (side) => {
       const data = read[side];
-      if (!data || x < 0 || y < 0 || x >= data.width || y >= data.height) return '…';
-      const at = (y * data.width + x) * 4;
+      if (!data || x < 0 || y < 0 || x >= pair.width || y >= pair.height) return '…';
+      // A large pair's pictures come reduced: the pixel that stands for (x, y).
+      const at = (Math.floor(y * data.height / pair.height) * data.width + Math.floor(x * data.width / pair.width)) * 4;
       const [r, g, b, a] = data.data.slice(at, at + 4);
       return a === 255 ? 'rgb(' + r + ', ' + g + ', ' + b + ')' : 'rgba(' + r + ', ' + g + ', ' + b + ', ' + a + ')';
     };

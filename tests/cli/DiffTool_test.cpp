@@ -3,6 +3,7 @@
 #include "BmpBuilder.h"
 #include "BmpLoader.h"
 #include "ImageFile.h"
+#include "RowSink.h"
 #include "Platform.h"
 #include "ResultCodes.h"
 
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -479,6 +481,48 @@ TEST_F(DiffTool, WritesAReportWithPicturesOfDifferingPairsOnly)
     const std::string pictures = ReadFile(report / "pairs" / "0.js");
     EXPECT_EQ(pictures.rfind("tobrelReportPair(document.currentScript, {\"diff\": \"data:image/png;base64,iVBORw0KGgo", 0), 0u);
 
+    // A picture longer than a browser shows well comes reduced, the marks of
+    // every pixel kept; the page reads the pixel under the pointer in
+    // proportion.
+    const auto corner = [](int x, int y) {
+        Rgb c = Gradient(x, y);
+        c.g = uint8_t(c.g + (x == 4099 && y == 5 ? 60 : 0));
+        return c;
+    };
+    const auto wideA = m_dir.WriteBmp("wide-a.bmp", Picture(4100, 6)), wideB = m_dir.WriteBmp("wide-b.bmp", Picture(4100, 6, corner));
+    EXPECT_EQ(Run({"--report", Quote(m_dir.Path() / "wide"), Quote(wideA), Quote(wideB)}).status, 1);
+    const std::string script = ReadFile(m_dir.Path() / "wide" / "pairs" / "0.js");
+    const auto picture = [&](const std::string& key) {
+        const size_t from = script.find("\"" + key + "\": \"data:image/png;base64,");
+        const size_t start = script.find(',', from) + 1;
+        const std::string text = script.substr(start, script.find('"', start) - start);
+        std::string bytes;
+        uint32_t bits = 0;
+        int count = 0;
+        for (const char c : text) {
+            const char* at = std::strchr("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/", c);
+            if (c == '=' || !at)
+                break;
+            bits = bits << 6 | uint32_t(at - "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
+            if ((count += 6) >= 8)
+                bytes += char(bits >> (count -= 8));
+        }
+        const auto file = m_dir.Write(key + ".png", std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        CImageFile png;
+        CImage image;
+        EXPECT_EQ(png.Open(file.string()), Trouble::None) << key;
+        EXPECT_EQ(png.Decode(3, image), Trouble::None) << key;
+        return image;
+    };
+    for (const char* key : {"diff", "expected", "actual"}) {
+        const CImage image = picture(key);
+        EXPECT_EQ(image.View().width, 2050) << key;
+        EXPECT_EQ(image.View().height, 3) << key;
+    }
+    const CImage diff = picture("diff");
+    const uint8_t* marked = diff.View().Row(2) + 3 * 2049;
+    EXPECT_EQ((Rgb{marked[2], marked[1], marked[0]}), (Rgb{255, 0, 0}));
+
     const Outcome inside = Run({"--report", Quote(m_dir.Path() / "A" / "report"), a, b});
     EXPECT_EQ(inside.status, 2);
     EXPECT_NE(inside.err.find("must lie apart from the inputs"), std::string::npos);
@@ -865,6 +909,13 @@ TEST_F(DiffTool, WritesEachKindOfOutputAsWhatItIs)
                            " 2> /dev/null").c_str()) >> 8, 2);
     EXPECT_EQ(ReadFile(out), "the last good image");
     EXPECT_EQ(std::distance(fs::directory_iterator(big.Path()), {}), 3);
+    // Report pictures that cannot be written say so, and the count stands.
+    const auto said = big.Path() / "said.txt", told = big.Path() / "told.txt";
+    EXPECT_EQ(std::system(("ulimit -f 8; " + Tool() + " --report " + Quote(big.Path() / "report") + " " + a + " " + b +
+                           " > " + Quote(told) + " 2> " + Quote(said)).c_str()) >> 8, 2);
+    EXPECT_EQ(ReadFile(told), "3\n");
+    EXPECT_NE(ReadFile(said).find("the report's pictures of the pair could not be written"), std::string::npos)
+        << ReadFile(said);
     for (const auto& args : {std::vector<std::string>{m_first, m_second}, {"--list", m_first, m_second},
                              {"--json", m_first, m_second}, {"--version"}}) {
         SCOPED_TRACE(testing::PrintToString(args));
@@ -1018,6 +1069,35 @@ TEST(ImageFile, AFileChangedWhileReadIsAReadFailure)
                 sum += rows.Row(y)[0] + rows.Row(y)[3 * 511 + 2];
             EXPECT_TRUE(!readAll || file.CheckUnchanged() == Trouble::CannotRead) << sum;
         }
+    }
+    // A PNG read row by row: whatever its damage looks like, a file that
+    // changed could not be read.
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.name << ", PNG");
+        const auto path = dir.Path() / "big.png";
+        {
+            std::ofstream out(path, std::ios::binary);
+            const auto sink = NewPngSink([&](const void* bytes, size_t count) {
+                return bool(out.write(static_cast<const char*>(bytes), std::streamsize(count)));
+            }, 512, 512, 3);
+            std::vector<uint8_t> row(512 * 3);
+            for (int y = 0; y < 512; ++y) {
+                for (size_t i = 0; i < row.size(); ++i)
+                    row[i] = uint8_t(i * 7 + size_t(y) * 13 + (i * i) % 251);
+                ASSERT_TRUE(sink->Row(row.data()));
+            }
+            ASSERT_TRUE(sink->Finish());
+        }
+        CImageFile file;
+        ASSERT_EQ(file.Open(path.string()), Trouble::None);
+        c.change(path);
+        Trouble trouble = file.Start(3);
+        std::vector<uint8_t> rows(512 * 3 * 64);
+        for (int band = 0; band < 8 && trouble == Trouble::None; ++band)
+            trouble = file.Next(64, rows.data());
+        if (trouble == Trouble::None)
+            trouble = file.Finish();
+        EXPECT_EQ(trouble, Trouble::CannotRead);
     }
 }
 
