@@ -369,6 +369,23 @@ TEST_F(PngFiles, WritesAPngDifferenceImageForANameEndingInPng)
     EXPECT_EQ((Rgb{marked[2], marked[1], marked[0]}), (Rgb{255, 0, 0}));
     const uint8_t* dimmed = image.View().Row(1) + 3 * 1;
     EXPECT_EQ(dimmed[2], Gradient(1, 1).r / 3 + 24);
+
+    // An input found damaged only behind its last row (its image data's
+    // checksum) leaves the last good image in place, for the rule and the
+    // report alike.
+    auto damaged = BuildPng({5, 4, 2, 8, false, {}, {}, RgbSamples(Gradient)});
+    damaged[damaged.size() - 13] ^= 1;
+    const auto bad = m_dir.Write("bad.png", damaged);
+    const std::string last = std::string(bytes.begin(), bytes.end());
+    for (const bool judged : {false, true}) {
+        options.rule.threshold = judged ? 0.1 : -1;
+        options.reportImages = judged ? (m_dir.Path() / "0.js").string() : "";
+        ComparePair(a.string(), bad.string(), options, result);
+        EXPECT_EQ(result.trouble, Trouble::PngDamaged) << judged;
+        std::ifstream again(options.diffImage, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), last) << judged;
+        EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "0.js"));
+    }
 }
 
 TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
