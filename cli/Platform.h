@@ -48,6 +48,14 @@ private:
     bool m_bFailed = false;
 };
 
+// Where an output is written before it is put in place: beside it, named
+// for the `process`, or in `tempFolder` while its own folder is not there
+// (then `makeFolders`). The same on every platform (OutputPlace.cpp).
+std::string TemporaryName(const std::string& path, const std::string& tempFolder, const std::string& process,
+                          bool& makeFolders);
+// Makes the folders of `path` when `makeFolders`; false when that fails.
+bool MakeFolders(const std::string& path, bool makeFolders);
+
 // Has an interrupt or termination remove the unfinished output files before
 // the process ends as the signal says. Called once by main.
 void RemoveUnfinishedOutputsOnInterrupt();

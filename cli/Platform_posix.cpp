@@ -1,7 +1,5 @@
 #include "Platform.h"
 
-#include "Utf8Path.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -9,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/mman.h>
@@ -88,29 +85,6 @@ void RemoveUnfinishedOutputsOnInterrupt()
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
 }
-
-namespace {
-
-// Where an output is written before it is put in place: beside it, or in
-// `tempFolder` while its own folder is not there.
-std::string TemporaryName(const std::string& path, const std::string& tempFolder, const std::string& process,
-                          bool& makeFolders)
-{
-    static std::atomic<unsigned> s_nNext{0};
-    std::error_code error;
-    makeFolders = !tempFolder.empty() && !std::filesystem::is_directory(PathOf(path).parent_path(), error);
-    if (!makeFolders)
-        return path + ".tmp-" + process;
-    return Utf8(PathOf(tempFolder) / (".tobrel-" + process + "-" + std::to_string(s_nNext++) + ".tmp"));
-}
-
-bool MakeFolders(const std::string& path, bool makeFolders)
-{
-    std::error_code error;
-    return !makeFolders || std::filesystem::create_directories(PathOf(path).parent_path(), error) || !error;
-}
-
-} // namespace
 
 COutputFile::~COutputFile()
 {

@@ -12,8 +12,6 @@
 #include <io.h>
 
 #include <algorithm>
-#include <atomic>
-#include <filesystem>
 #include <cstdlib>
 #include <vector>
 
@@ -72,29 +70,6 @@ uint64_t AvailableMemory()
         return UINT64_MAX;
     return std::min<uint64_t>(memory.ullAvailPhys, memory.ullAvailVirtual);
 }
-
-namespace {
-
-// Where an output is written before it is put in place: beside it, or in
-// `tempFolder` while its own folder is not there.
-std::string TemporaryName(const std::string& path, const std::string& tempFolder, const std::string& process,
-                          bool& makeFolders)
-{
-    static std::atomic<unsigned> s_nNext{0};
-    std::error_code error;
-    makeFolders = !tempFolder.empty() && !std::filesystem::is_directory(PathOf(path).parent_path(), error);
-    if (!makeFolders)
-        return path + ".tmp-" + process;
-    return Utf8(PathOf(tempFolder) / (".tobrel-" + process + "-" + std::to_string(s_nNext++) + ".tmp"));
-}
-
-bool MakeFolders(const std::string& path, bool makeFolders)
-{
-    std::error_code error;
-    return !makeFolders || std::filesystem::create_directories(PathOf(path).parent_path(), error) || !error;
-}
-
-} // namespace
 
 COutputFile::~COutputFile()
 {
