@@ -36,8 +36,8 @@ bool CanWriteDiffImage(const std::string& path, int32_t width, int32_t height)
     return IsPngName(path) || EncodeBmpHeaders(ImageBuffer{width, height, BmpStride(width), nullptr}, header);
 }
 
-CDiffPainter::CDiffPainter(int32_t width, int channels, bool mask, int sourceChannels, bool rgb)
-    : m_nChannels(channels), m_bMask(mask), m_nSourceChannels(sourceChannels), m_bRgb(rgb),
+CDiffPainter::CDiffPainter(int32_t width, int channels, bool mask, RowLayout source, bool rgb)
+    : m_nChannels(channels), m_bMask(mask), m_source(source), m_bRgb(rgb),
       m_row(size_t(width) * size_t(channels))
 {
     for (int v = 0; v < 256; ++v)
@@ -52,11 +52,11 @@ const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
         std::memset(pixels, 0, m_row.size());
     } else {
         const uint8_t* source = row.first;
-        const int red = m_bRgb ? 0 : 2;
-        for (size_t x = 0; x < width; ++x, source += m_nSourceChannels, pixels += m_nChannels) {
-            pixels[red] = m_dim[source[2]];
+        const int red = m_bRgb ? 0 : 2, sourceRed = m_source.bRedFirst ? 0 : 2;
+        for (size_t x = 0; x < width; ++x, source += m_source.channels, pixels += m_nChannels) {
+            pixels[red] = m_dim[source[sourceRed]];
             pixels[1] = m_dim[source[1]];
-            pixels[2 - red] = m_dim[source[0]];
+            pixels[2 - red] = m_dim[source[2 - sourceRed]];
         }
         pixels = m_row.data();
     }
@@ -82,7 +82,7 @@ const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
     return pixels;
 }
 
-bool CDiffImageOutput::Open(const std::string& path, int32_t width, int32_t height, bool mask, int sourceChannels,
+bool CDiffImageOutput::Open(const std::string& path, int32_t width, int32_t height, bool mask, RowLayout source,
                             const std::string& tempFolder)
 {
     const bool png = IsPngName(path);
@@ -93,7 +93,7 @@ bool CDiffImageOutput::Open(const std::string& path, int32_t width, int32_t heig
         return m_file.Write(bytes, count) && (!m_copy || m_copy(bytes, count));
     };
     m_pSink = png ? NewPngSink(write, width, height, channels) : NewBmpSink(write, width, height);
-    m_pPainter = std::make_unique<CDiffPainter>(width, channels, mask, sourceChannels, png);
+    m_pPainter = std::make_unique<CDiffPainter>(width, channels, mask, source, png);
     return m_pSink != nullptr;
 }
 
@@ -144,19 +144,19 @@ constexpr int32_t c_nMostReportSide = 4096;
 class CReportPictures::CReduced
 {
 public:
-    CReduced(const std::string& path, int32_t width, int32_t height, int32_t factor, int channels, ByteSink diff)
+    CReduced(const std::string& path, int32_t width, int32_t height, int32_t factor, RowLayout source, ByteSink diff)
         : m_nFactor(factor), m_nWidth((width + factor - 1) / factor), m_nHeight((height + factor - 1) / factor),
-          m_nSourceHeight(height), m_nChannels(channels), m_painted(size_t(m_nWidth) * 3)
+          m_nSourceHeight(height), m_nChannels(source.channels), m_painted(size_t(m_nWidth) * 3)
     {
         m_pDiff = NewPngSink(std::move(diff), m_nWidth, m_nHeight, 3);
         for (int i = 0; i < 2; ++i) {
             m_paths[i] = path + (i ? ".actual" : ".expected");
             m_files[i] = std::fopen(m_paths[i].c_str(), "w+b");
-            m_rows[i].resize(size_t(m_nWidth) * size_t(channels));
+            m_rows[i].resize(size_t(m_nWidth) * size_t(m_nChannels));
             if (m_files[i])
                 m_pictures[i] = NewPngSink([this, i](const void* bytes, size_t count) {
                     return std::fwrite(bytes, 1, count, m_files[i]) == count;
-                }, m_nWidth, m_nHeight, channels, true);
+                }, m_nWidth, m_nHeight, m_nChannels, !source.bRedFirst);
         }
     }
 
@@ -239,16 +239,16 @@ int32_t CReportPictures::Reduction(int32_t width, int32_t height)
     return (std::max(width, height) + c_nMostReportSide - 1) / c_nMostReportSide;
 }
 
-bool CReportPictures::Open(const std::string& path, int32_t width, int32_t height, int sourceChannels, bool paint)
+bool CReportPictures::Open(const std::string& path, int32_t width, int32_t height, RowLayout source, bool paint)
 {
     static const char c_szHead[] = "tobrelReportPair(document.currentScript, {\"diff\": \"data:image/png;base64,";
     if (!m_file.Open(path.c_str()) || !m_file.Write(c_szHead, sizeof c_szHead - 1))
         return false;
     m_pText = std::make_unique<CBase64>(m_file);
     if (paint) {
-        m_pPainter = std::make_unique<CDiffPainter>(width, 3, false, sourceChannels, true);
+        m_pPainter = std::make_unique<CDiffPainter>(width, 3, false, source, true);
         if (const int32_t factor = Reduction(width, height); factor > 1) {
-            m_pReduced = std::make_unique<CReduced>(path, width, height, factor, sourceChannels, DiffBytes());
+            m_pReduced = std::make_unique<CReduced>(path, width, height, factor, source, DiffBytes());
         } else {
             m_pSink = NewPngSink(DiffBytes(), width, height, 3);
         }

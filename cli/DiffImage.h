@@ -21,15 +21,14 @@ bool IsPngName(const std::string& path);
 class CDiffPainter
 {
 public:
-    // The source's rows come blue first; the painted ones with `rgb` red
-    // first, as PNG stores them.
-    CDiffPainter(int32_t width, int channels, bool mask, int sourceChannels, bool rgb);
+    // The painted rows come with `rgb` red first, as PNG stores them.
+    CDiffPainter(int32_t width, int channels, bool mask, RowLayout source, bool rgb);
     const uint8_t* Paint(const JudgedRow& row);
 
 private:
     int m_nChannels;
     bool m_bMask;
-    int m_nSourceChannels;
+    RowLayout m_source;
     bool m_bRgb;
     uint8_t m_dim[256];
     std::vector<uint8_t> m_row;
@@ -42,7 +41,7 @@ class CDiffImageOutput : public CRowConsumer
 {
 public:
     // False when the file could not be opened; `tempFolder` as for COutputFile.
-    bool Open(const std::string& path, int32_t width, int32_t height, bool mask, int sourceChannels,
+    bool Open(const std::string& path, int32_t width, int32_t height, bool mask, RowLayout source,
               const std::string& tempFolder = {});
     // The encoded bytes go to `copy` too (the report's copy of the image).
     void Tee(ByteSink copy) { m_copy = std::move(copy); }
@@ -75,7 +74,7 @@ public:
     static int32_t Reduction(int32_t width, int32_t height);
     // Without `paint` the difference image comes as encoded bytes through
     // DiffBytes, from a difference image written anyway (not reduced).
-    bool Open(const std::string& path, int32_t width, int32_t height, int sourceChannels, bool paint);
+    bool Open(const std::string& path, int32_t width, int32_t height, RowLayout source, bool paint);
     ByteSink DiffBytes();
     bool Row(const JudgedRow& row) override;
     // Adds both pictures and puts the script in place.

@@ -179,18 +179,20 @@ void Compare(Pair& pair, const PairOptions& options, PairResult& result)
     setup.rule = &rule;
     setup.channels = channels;
     setup.bPlaces = options.NeedsJudge() || options.bList || images;
-    setup.bFileOrder = fileA.Png() && fileB.Png() && !images && !rule.Perceptual() && !rule.bAntialiasing;
+    // Colours as the files store them, where nothing reads them by name.
+    setup.bFileOrder = fileA.Png() && fileB.Png() && !rule.Perceptual() && !rule.bAntialiasing;
     setup.bSameBytes = twins && images && fileA.SamePngData(fileB);
     setup.threads = options.threads;
     const uint64_t needed = fileA.StartMemory(channels) + (setup.bSameBytes ? 0 : fileB.StartMemory(channels));
     if (needed > c_cbAlwaysDecoded && needed > AvailableMemory())
         return SetTrouble(result, Trouble::OutOfMemory, Both(pair));
 
+    const RowLayout layout{channels, setup.bFileOrder};
     CTally tally(options, result);
     std::vector<CRowConsumer*> consumers{&tally};
     CDiffImageOutput diffImage;
     if (!options.diffImage.empty()) {
-        if (!diffImage.Open(options.diffImage, result.width, result.height, options.bDiffMask, channels,
+        if (!diffImage.Open(options.diffImage, result.width, result.height, options.bDiffMask, layout,
                             options.diffImageFolder))
             return SetTrouble(result, Trouble::DiffImageNotWritten, Printable(options.diffImage));
         consumers.push_back(&diffImage);
@@ -200,7 +202,7 @@ void Compare(Pair& pair, const PairOptions& options, PairResult& result)
         // A PNG difference image is the report's too: encoded once.
         const bool shared = !options.diffImage.empty() && IsPngName(options.diffImage) && !options.bDiffMask &&
                             CReportPictures::Reduction(result.width, result.height) == 1;
-        if (!report.Open(options.reportImages, result.width, result.height, channels, !shared))
+        if (!report.Open(options.reportImages, result.width, result.height, layout, !shared))
             return SetTrouble(result, Trouble::ReportNotWritten, Printable(options.reportImages));
         if (shared)
             diffImage.Tee(report.DiffBytes());

@@ -8,6 +8,15 @@
 #include <span>
 #include <vector>
 
+// How the pipeline's rows hold a pixel: 3 or 4 bytes, blue first, or red
+// first as PNG files store them (the exact rule does not care, and the
+// rows need not be reordered).
+struct RowLayout
+{
+    int channels = 3;
+    bool bRedFirst = false;
+};
+
 // One row of a pair as the rule judged it: the pixels of both pictures and
 // the x of every counted and every anti-aliased pixel, left to right.
 struct JudgedRow

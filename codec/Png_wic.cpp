@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -104,7 +105,17 @@ Trouble CPngRowDecoder::Check(bool)
 
 Trouble CPngRowDecoder::Interlaced(CImage& image)
 {
-    return DecodePng(m_png, m_nChannels, image);
+    const Trouble trouble = DecodePng(m_png, m_nChannels, image);
+    if (trouble != Trouble::None || !m_bFileOrder)
+        return trouble;
+    // The system gives blue first; the file's order is red first.
+    const ImageView& view = image.View();
+    for (int32_t y = 0; y < view.height; ++y) {
+        uint8_t* row = image.Row(y);
+        for (int32_t x = 0; x < view.width; ++x, row += m_nChannels)
+            std::swap(row[0], row[2]);
+    }
+    return Trouble::None;
 }
 
 Trouble DecodePng(const PngFile& png, int channels, CImage& image)

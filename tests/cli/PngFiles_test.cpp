@@ -370,6 +370,27 @@ TEST_F(PngFiles, WritesAPngDifferenceImageForANameEndingInPng)
     const uint8_t* dimmed = image.View().Row(1) + 3 * 1;
     EXPECT_EQ(dimmed[2], Gradient(1, 1).r / 3 + 24);
 
+    // PNG inputs, read in their own colour order, make the same picture.
+    const auto changedPng = [](int x, int y) {
+        Rgb c = Gradient(x, y);
+        c.b = uint8_t(c.b + (x == 3 && y == 2 ? 50 : 0));
+        return std::vector<uint8_t>{c.r, c.g, c.b};
+    };
+    const auto pa = m_dir.Write("a.png", BuildPng({5, 4, 2, 8, false, {}, {}, RgbSamples(Gradient)}));
+    const auto pb = m_dir.Write("b.png", BuildPng({5, 4, 2, 8, false, {}, {}, changedPng}));
+    PairOptions fromPng = options;
+    fromPng.diffImage = (m_dir.Path() / "png-diff.png").string();
+    ComparePair(pa.string(), pb.string(), fromPng, result);
+    ASSERT_EQ(result.trouble, Trouble::None) << result.message;
+    std::ifstream written(fromPng.diffImage, std::ios::binary);
+    const std::vector<uint8_t> pngBytes((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    PngFile fromPngFile;
+    CImage fromPngImage;
+    ASSERT_EQ(ReadPngFile(pngBytes.data(), pngBytes.size(), fromPngFile), Trouble::None);
+    ASSERT_EQ(DecodePng(fromPngFile, 3, fromPngImage), Trouble::None);
+    for (int y = 0; y < 4; ++y)
+        EXPECT_EQ(std::memcmp(fromPngImage.View().Row(y), image.View().Row(y), 15), 0) << y;
+
     // An input found damaged only behind its last row (its image data's
     // checksum) leaves the last good image in place, for the rule and the
     // report alike.
