@@ -564,7 +564,7 @@ TEST_F(DiffTool, SplitsFoldersIntoSharesAndMergesThem)
     std::vector<std::string> spelled;
     for (int k = 1; k <= 3; ++k) {
         const auto file = m_dir.Path() / ("spelled-" + std::to_string(k) + ".json");
-        const std::string dir = k == 2 ? (m_dir.Path() / "." / "A" / "").string() : (m_dir.Path() / "A").string();
+        const std::string dir = (k == 2 ? m_dir.Path() / "." / "A" : m_dir.Path() / "A").string();
         std::ofstream(file) << Run({"--json", "--threshold", "0.05", "--shard", std::to_string(k) + "/3",
                                     Quote(dir), b}).out;
         spelled.push_back(Quote(file));
