@@ -909,6 +909,13 @@ TEST_F(DiffTool, WritesEachKindOfOutputAsWhatItIs)
                            " 2> /dev/null").c_str()) >> 8, 2);
     EXPECT_EQ(ReadFile(out), "the last good image");
     EXPECT_EQ(std::distance(fs::directory_iterator(big.Path()), {}), 3);
+    // The same when only the last bytes, flushed as the file is closed, go
+    // past the limit: 10,374 bytes under one of 10,240.
+    const std::string c = Quote(big.WriteBmp("c.bmp", Picture(40, 86))), d = Quote(big.WriteBmp("d.bmp", Picture(40, 86, Changed)));
+    EXPECT_EQ(std::system(("ulimit -f 20; " + Tool() + " --diff-image " + Quote(out) + " " + c + " " + d +
+                           " 2> /dev/null").c_str()) >> 8, 2);
+    EXPECT_EQ(ReadFile(out), "the last good image");
+    EXPECT_EQ(std::distance(fs::directory_iterator(big.Path()), {}), 5);
     // Report pictures that cannot be written say so, and the count stands.
     const auto said = big.Path() / "said.txt", told = big.Path() / "told.txt";
     EXPECT_EQ(std::system(("ulimit -f 8; " + Tool() + " --report " + Quote(big.Path() / "report") + " " + a + " " + b +
