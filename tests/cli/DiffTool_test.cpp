@@ -701,7 +701,7 @@ TEST_F(DiffTool, RefusesMalformedShardDocumentsNamingTheMember)
         {"an empty difference", [](auto&, auto& p) { p["differences"] = {{}, {}, {}}; }, "not a pair [x, y]"},
         {"trouble code 0", [](auto&, auto& p) { p = {{"path", p["path"]}, {"first", "a"}, {"second", "b"}, {"trouble", {{"code", 0}, {"message", ""}}}}; }, "trouble.code"},
         {"pictures outside", [](auto&, auto& p) { p["images"] = "/etc/hostname"; }, "images: not the name"},
-        {"pictures above", [](auto&, auto& p) { p["images"] = "pairs/../../secret.js"; }, "images: not the name"},
+        {"pictures above", [](auto&, auto& p) { p["images"] = "pairs/x/../../../secret.js"; }, "images: not the name"},
         {"another share's pair", [](auto& d, auto&) { d["pairs"].push_back(d["pairs"][0]); d["pairs"].back()["path"] = "zz.bmp"; d["pairs"].back()["first"] = "x"; }, ""},
         {"other folders", [](auto& d, auto&) { d["first"] = "elsewhere"; }, "other folders"},
         {"another listing", [](auto& d, auto&) { d["listing"] = "0000000000000000"; }, "other folders"},

@@ -4,6 +4,7 @@
 #include "BmpBuilder.h"
 #include "ImageFile.h"
 #include "PairCompare.h"
+#include "RowSink.h"
 
 #include <gtest/gtest.h>
 
@@ -246,4 +247,69 @@ TEST(ScreenshotRule, LeavesOutExactlyTheUnionOfTheIgnoredAreas)
             EXPECT_EQ(result.summary.count, c.compared);
         }
     }
+}
+
+// A pair wider than a band's worth of rows is judged band by band, each
+// band with the rows around it: anti-aliasing, which reads the neighbours'
+// neighbours, is found at the bands' edges as in the whole pictures.
+TEST(ScreenshotRule, JudgesBandByBandAsTheWholePicturesDo)
+{
+    TempDir dir;
+    // Pixels of three greys at random: many neighbours alike, so whether a
+    // pixel is anti-aliasing turns on its neighbours' neighbours.
+    const auto grey = [](uint32_t h) {
+        const uint8_t v = uint8_t(h % 3 * 127);
+        return Rgb{v, v, v};
+    };
+    const auto tiles = [&](int x, int y) { return grey((uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u) >> 7); };
+    const auto changed = [&](int x, int y) {
+        const uint32_t h = (uint32_t(x) * 40503u ^ uint32_t(y) * 2654435761u) >> 9;
+        return h % 5 == 0 ? grey(h / 5) : tiles(x, y);
+    };
+    // PNG files, read as bands (a BMP would be read in place, whole).
+    const auto png = [&](const std::string& name, const PixelFn& pixel) {
+        const auto path = dir.Path() / name;
+        std::ofstream out(path, std::ios::binary);
+        const auto sink = NewPngSink([&](const void* bytes, size_t count) {
+            return bool(out.write(static_cast<const char*>(bytes), std::streamsize(count)));
+        }, 8192, 130, 3);
+        std::vector<uint8_t> row(8192 * 3);
+        for (int y = 0; y < 130; ++y) {
+            for (int x = 0; x < 8192; ++x) {
+                const Rgb c = pixel(x, y);
+                row[3 * size_t(x)] = c.r, row[3 * size_t(x) + 1] = c.g, row[3 * size_t(x) + 2] = c.b;
+            }
+            sink->Row(row.data());
+        }
+        EXPECT_TRUE(sink->Finish());
+        return path;
+    };
+    const auto a = png("a.png", tiles), b = png("b.png", changed);
+    PairOptions options;
+    options.rule.threshold = 0.1;
+    options.rule.bAntialiasing = true;
+    options.threads = 2;
+    PairResult result;
+    Compare(a, b, options, result);
+    ASSERT_EQ(result.trouble, Trouble::None) << result.message;
+
+    CImageFile files[2];
+    CImage images[2];
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(files[i].Open((i ? b : a).string()), Trouble::None);
+        ASSERT_EQ(files[i].Decode(3, images[i]), Trouble::None);
+    }
+    const CPixelJudge judge(images[0].View(), images[1].View(), options.rule);
+    int64_t counted = 0, antialiased = 0;
+    std::vector<int32_t> xs, aa;
+    for (int32_t y = 0; y < 130; ++y) {
+        xs.clear();
+        aa.clear();
+        judge.JudgeRow(y, xs, aa);
+        counted += int64_t(xs.size());
+        antialiased += int64_t(aa.size());
+    }
+    EXPECT_GT(antialiased, 0);
+    EXPECT_EQ(result.summary.count, counted);
+    EXPECT_EQ(result.antialiased, antialiased);
 }
