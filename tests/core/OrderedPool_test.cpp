@@ -53,6 +53,27 @@ TEST(OrderedPool, NeverOverwritesAResultBeingTaken)
     }
 }
 
+// While index k is taken, work on k + window may start, never on k + window
+// + 1: what the window bounds is what waits to be taken.
+TEST(OrderedPool, NeverRunsFurtherAheadThanItsWindow)
+{
+    for (const size_t window : {1, 2}) {
+        SCOPED_TRACE(window);
+        constexpr size_t c_nCount = 12;
+        std::atomic<bool> started[c_nCount + 4] = {};
+        COrderedPool pool(window + 3);
+        pool.Run(c_nCount, window, [&](size_t index) { return started[index].store(true), index; },
+                 [&](size_t index, size_t) {
+                     const size_t allowed = index + window, beyond = allowed + 1;
+                     for (int spin = 0; allowed < c_nCount && !started[allowed] && spin < 1000; ++spin)
+                         std::this_thread::sleep_for(std::chrono::microseconds(100));
+                     // Time enough for an idle worker to start one more.
+                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                     EXPECT_FALSE(beyond < c_nCount && started[beyond]) << "taking " << index;
+                 });
+    }
+}
+
 // The first exception, from the work or from taking, comes out of Run after
 // every thread stopped, and the pool runs the next batch as if nothing
 // happened; a take that says false ends the batch quietly.
