@@ -53,8 +53,10 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
     const int64_t pixels = int64_t(width) * height;
     const size_t threads = size_t(std::clamp<int64_t>(pixels / c_nPixelsPerThread, 1, std::max(setup.threads, 1)));
     COrderedPool pool(threads);
-    // With threads to spare, the next rows are read while these are judged.
-    const bool ahead = threads > 1;
+    // Decoding is the slow part of most pairs: with threads to spare both
+    // files are read at once, whatever their size, and the next rows while
+    // these are judged.
+    const bool ahead = setup.threads > 1;
     COrderedPool readPool(ahead ? size_t(readers) : 1);
 
     // Two sets of windows: one judged while the other is filled.

@@ -58,7 +58,7 @@ void COrderedPool::DoWork(Batch& batch, size_t index, std::unique_lock<std::mute
 void COrderedPool::Helper()
 {
     std::unique_lock lock(m_mutex);
-    size_t seen = m_nGeneration;
+    size_t seen = 0;  // the generation before the first batch, which may start before this thread does
     for (;;) {
         m_changed.wait(lock, [&] { return m_bQuit || m_nGeneration != seen; });
         if (m_bQuit)

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <thread>
@@ -71,6 +72,26 @@ TEST(OrderedPool, NeverRunsFurtherAheadThanItsWindow)
                      std::this_thread::sleep_for(std::chrono::milliseconds(2));
                      EXPECT_FALSE(beyond < c_nCount && started[beyond]) << "taking " << index;
                  });
+    }
+}
+
+// Every batch runs on the helpers too, the first one as well, however soon
+// after the pool was made: two pieces of work that wait for each other end.
+TEST(OrderedPool, RunsEveryBatchOnItsHelpersToo)
+{
+    for (int batch = 0; batch < 3; ++batch) {
+        COrderedPool pool(2);
+        std::atomic<int> arrived{0};
+        bool met = true;
+        std::mutex mutex;
+        pool.RunAll(2, [&](size_t) {
+            ++arrived;
+            for (int spin = 0; arrived < 2 && spin < 2000; ++spin)
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            std::lock_guard lock(mutex);
+            met = met && arrived == 2;
+        });
+        EXPECT_TRUE(met) << "batch " << batch;
     }
 }
 
