@@ -66,8 +66,9 @@ TEST(OrderedPool, NeverRunsFurtherAheadThanItsWindow)
         pool.Run(c_nCount, window, [&](size_t index) { return started[index].store(true), index; },
                  [&](size_t index, size_t) {
                      const size_t allowed = index + window, beyond = allowed + 1;
-                     for (int spin = 0; allowed < c_nCount && !started[allowed] && spin < 1000; ++spin)
-                         std::this_thread::sleep_for(std::chrono::microseconds(100));
+                     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+                     while (allowed < c_nCount && !started[allowed] && std::chrono::steady_clock::now() < deadline)
+                         std::this_thread::yield();
                      // Time enough for an idle worker to start one more.
                      std::this_thread::sleep_for(std::chrono::milliseconds(2));
                      EXPECT_FALSE(beyond < c_nCount && started[beyond]) << "taking " << index;
@@ -86,8 +87,10 @@ TEST(OrderedPool, RunsEveryBatchOnItsHelpersToo)
         std::mutex mutex;
         pool.RunAll(2, [&](size_t) {
             ++arrived;
-            for (int spin = 0; arrived < 2 && spin < 2000; ++spin)
-                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            // Long enough for a thread to start, even under Wine.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (arrived < 2 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
             std::lock_guard lock(mutex);
             met = met && arrived == 2;
         });
