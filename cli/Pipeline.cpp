@@ -84,8 +84,12 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
         return;
 
     const int32_t halo = setup.bPlaces && setup.rule->bAntialiasing ? c_nHalo : 0;
-    const int32_t chunkRows = int32_t(std::clamp<int64_t>(int64_t(c_cbChunk) / std::max<ptrdiff_t>(stride, 1),
-                                                          c_nBandRows, std::max(height, 1)));
+    // Pictures read in place are there whole: one band of bands.
+    const bool inPlace = sets[0][0].bInPlace && sets[0][readers - 1].bInPlace;
+    const int32_t chunkRows =
+        inPlace ? std::max(height, 1)
+                : int32_t(std::clamp<int64_t>(int64_t(c_cbChunk) / std::max<ptrdiff_t>(stride, 1), c_nBandRows,
+                                              std::max(height, 1)));
     for (auto& set : sets) {
         for (int i = 0; i < readers; ++i) {
             if (!set[i].bInPlace)
