@@ -48,13 +48,6 @@ bool CImageFile::MappedPicture(ImageView& picture) const
     return !m_bPng && m_pMapped && ReadRows(0, m_nHeight, unused, picture) == Trouble::None;
 }
 
-uint64_t CImageFile::DecodeMemory(int channels) const
-{
-    if (m_bPng)
-        return PngDecodeMemory(m_png, channels);
-    return uint64_t(channels) * uint64_t(m_nWidth) * uint64_t(m_nHeight) + c_cbReadBand + m_layout.stride;
-}
-
 Trouble CImageFile::ReadRows(int32_t firstRow, int32_t endRow, std::vector<uint8_t>& buffer, ImageView& rows) const
 {
     // The rows lie together in the file: from the band's bottom row up in a

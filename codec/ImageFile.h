@@ -32,7 +32,6 @@ public:
     int32_t Width() const { return m_nWidth; }
     int32_t Height() const { return m_nHeight; }
     bool HasAlpha() const { return m_bPng && m_png.bAlpha; }
-    bool IsBmp() const { return !m_bPng; }
     // The PNG as read, for decoding it a band of rows at a time.
     const PngFile* Png() const { return m_bPng ? &m_png : nullptr; }
     // Whether both are PNG files whose pixels come from the same bytes: the
@@ -63,8 +62,6 @@ public:
     // since it was opened. None only then.
     Trouble Finish();
 
-    // What Decode allocates for `channels`.
-    uint64_t DecodeMemory(int channels) const;
     // The whole picture in `channels` (3, or 4 with alpha: 255 where the
     // file has none).
     Trouble Decode(int channels, CImage& image);
