@@ -3,7 +3,6 @@
 #include "BmpBuilder.h"
 #include "BmpLoader.h"
 #include "ImageFile.h"
-#include "RowSink.h"
 #include "Platform.h"
 #include "ResultCodes.h"
 
@@ -1081,20 +1080,10 @@ TEST(ImageFile, AFileChangedWhileReadIsAReadFailure)
     // changed could not be read.
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.name << ", PNG");
-        const auto path = dir.Path() / "big.png";
-        {
-            std::ofstream out(path, std::ios::binary);
-            const auto sink = NewPngSink([&](const void* bytes, size_t count) {
-                return bool(out.write(static_cast<const char*>(bytes), std::streamsize(count)));
-            }, 512, 512, 3);
-            std::vector<uint8_t> row(512 * 3);
-            for (int y = 0; y < 512; ++y) {
-                for (size_t i = 0; i < row.size(); ++i)
-                    row[i] = uint8_t(i * 7 + size_t(y) * 13 + (i * i) % 251);
-                ASSERT_TRUE(sink->Row(row.data()));
-            }
-            ASSERT_TRUE(sink->Finish());
-        }
+        const auto path = dir.WritePng("big.png", 512, 512, [](int x, int y) {
+            const auto f = [&](size_t i) { return uint8_t(i * 7 + size_t(y) * 13 + (i * i) % 251); };
+            return Rgb{f(3 * size_t(x)), f(3 * size_t(x) + 1), f(3 * size_t(x) + 2)};
+        });
         CImageFile file;
         ASSERT_EQ(file.Open(path.string()), Trouble::None);
         c.change(path);

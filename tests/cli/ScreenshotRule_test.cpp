@@ -4,7 +4,6 @@
 #include "BmpBuilder.h"
 #include "ImageFile.h"
 #include "PairCompare.h"
-#include "RowSink.h"
 
 #include <gtest/gtest.h>
 
@@ -267,24 +266,7 @@ TEST(ScreenshotRule, JudgesBandByBandAsTheWholePicturesDo)
         return h % 5 == 0 ? grey(h / 5) : tiles(x, y);
     };
     // PNG files, read as bands (a BMP would be read in place, whole).
-    const auto png = [&](const std::string& name, const PixelFn& pixel) {
-        const auto path = dir.Path() / name;
-        std::ofstream out(path, std::ios::binary);
-        const auto sink = NewPngSink([&](const void* bytes, size_t count) {
-            return bool(out.write(static_cast<const char*>(bytes), std::streamsize(count)));
-        }, 8192, 130, 3);
-        std::vector<uint8_t> row(8192 * 3);
-        for (int y = 0; y < 130; ++y) {
-            for (int x = 0; x < 8192; ++x) {
-                const Rgb c = pixel(x, y);
-                row[3 * size_t(x)] = c.r, row[3 * size_t(x) + 1] = c.g, row[3 * size_t(x) + 2] = c.b;
-            }
-            sink->Row(row.data());
-        }
-        EXPECT_TRUE(sink->Finish());
-        return path;
-    };
-    const auto a = png("a.png", tiles), b = png("b.png", changed);
+    const auto a = dir.WritePng("a.png", 8192, 130, tiles), b = dir.WritePng("b.png", 8192, 130, changed);
     PairOptions options;
     options.rule.threshold = 0.1;
     options.rule.bAntialiasing = true;

@@ -1,5 +1,7 @@
 #include "BmpBuilder.h"
 
+#include "RowSink.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -196,6 +198,26 @@ TempDir::~TempDir()
 {
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
+}
+
+std::filesystem::path TempDir::WritePng(const std::string& name, int width, int height, const PixelFn& pixel) const
+{
+    std::vector<uint8_t> bytes;
+    const auto sink = NewPngSink([&](const void* data, size_t count) {
+        bytes.insert(bytes.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
+        return true;
+    }, width, height, 3);
+    std::vector<uint8_t> row(size_t(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const Rgb c = pixel(x, y);
+            row[3 * size_t(x)] = c.r, row[3 * size_t(x) + 1] = c.g, row[3 * size_t(x) + 2] = c.b;
+        }
+        sink->Row(row.data());
+    }
+    if (!sink->Finish())
+        throw std::runtime_error("cannot encode " + name);
+    return Write(name, bytes);
 }
 
 std::filesystem::path TempDir::Write(const std::string& name, const std::vector<uint8_t>& bytes) const

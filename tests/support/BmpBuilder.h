@@ -83,6 +83,8 @@ public:
     {
         return Write(name, BuildBmp(spec));
     }
+    // An 8-bit RGB PNG of the pixels, as the comparer writes PNG.
+    std::filesystem::path WritePng(const std::string& name, int width, int height, const PixelFn& pixel) const;
 
 private:
     std::filesystem::path m_path;
