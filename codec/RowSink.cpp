@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -68,9 +67,7 @@ private:
             m_stream.avail_out = uint32_t(m_buffer.size() - m_nFull);
 #ifdef TOBREL_ISAL
             m_stream.end_of_stream = last;
-            const int status = isal_deflate(&m_stream);
-            const bool failed = status != COMP_OK;
-            if (failed) fprintf(stderr, "isal %d in %u out %u state %d\n", status, m_stream.avail_in, m_stream.avail_out, int(m_stream.internal_state.state));
+            const bool failed = isal_deflate(&m_stream) != COMP_OK;
             ClearUpperState();
             const bool ended = m_stream.internal_state.state == ZSTATE_END;
 #else
