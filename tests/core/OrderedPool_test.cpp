@@ -135,9 +135,9 @@ TEST(OrderedPool, CarriesTheFirstExceptionOutAndStops)
             EXPECT_THROW(run(), std::runtime_error);
         EXPECT_LE(takes, row.throwAt + 1);
         EXPECT_LT(worked.load(), row.throwAt + 1 + 4 + 1);
-        size_t again = 0;
+        std::atomic<size_t> again{0};
         pool.RunAll(10, [&](size_t) { ++again; });
-        EXPECT_EQ(again, 0u + 10);
+        EXPECT_EQ(again.load(), 10u);
     }
     COrderedPool pool(2);
     size_t takes = 0;
