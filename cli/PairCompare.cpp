@@ -246,6 +246,11 @@ void SetTrouble(PairResult& result, Trouble trouble, const std::string& where)
 {
     result.trouble = trouble;
     result.message = where + ": " + TroubleText(trouble);
+    // Nothing found before the trouble stands.
+    result.summary = DiffSummary();
+    result.antialiased = 0;
+    result.regions.clear();
+    result.regionsLeftOut = 0;
     result.list.Release();
 }
 

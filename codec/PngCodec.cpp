@@ -2,8 +2,6 @@
 
 #include "BmpFormat.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -16,24 +14,19 @@ const uint8_t c_abSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 // A chunk other than the image data that the decoder gets is held whole;
 // valid ones are small (a palette, its transparency).
 constexpr uint32_t c_cbMaxKeptChunk = 1 << 20;
+// The file is read this much at a time while its structure is checked, and
+// while its image data is inflated.
+constexpr size_t c_cbStructureWindow = 64 * 1024;
+constexpr size_t c_cbDataWindow = 256 * 1024;
 
 uint32_t Big32(const uint8_t* p)
 {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-void Put32(uint8_t* p, uint32_t value)
+uint16_t Big16(const uint8_t* p)
 {
-    p[0] = uint8_t(value >> 24);
-    p[1] = uint8_t(value >> 16);
-    p[2] = uint8_t(value >> 8);
-    p[3] = uint8_t(value);
-}
-
-// The checksum of a chunk of type `type` before its data.
-uLong ChunkCrcStart(const void* type)
-{
-    return crc32(crc32(0L, Z_NULL, 0), static_cast<const Bytef*>(type), 4);
+    return uint16_t(p[0] << 8 | p[1]);
 }
 
 bool IsType(const uint8_t* type, const char* name)
@@ -42,10 +35,18 @@ bool IsType(const uint8_t* type, const char* name)
 }
 
 // What the pixels depend on: the critical chunks (an upper-case first
-// letter; the decoder refuses those it does not know) and the transparency.
+// letter; those we do not know are refused) and the transparency.
 bool PixelsDependOn(const uint8_t* type)
 {
     return (type[0] & 0x20) == 0 || IsType(type, "tRNS");
+}
+
+// Folds an image data chunk's length and checksum into a digest of them.
+uint64_t Fold(uint64_t digest, uint32_t length, uint32_t crc)
+{
+    const uint64_t value = uint64_t(length) << 32 | crc;
+    digest ^= value + 0x9E3779B97F4A7C15ull + (digest << 6) + (digest >> 2);
+    return digest * 0xFF51AFD7ED558CCDull;
 }
 
 Trouble ReadHeader(const uint8_t* ihdr, PngFile& png)
@@ -56,8 +57,16 @@ Trouble ReadHeader(const uint8_t* ihdr, PngFile& png)
     png.bInterlaced = ihdr[12] != 0;
     if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF)
         return Trouble::PngDamaged;
-    if (png.depth > 8)
+    if (ihdr[10] != 0 || ihdr[11] != 0 || ihdr[12] > 1)  // compression, filter and interlace methods
+        return Trouble::PngDamaged;
+    // The depths each colour type allows, a bit for each.
+    static const unsigned c_anDepths[7] = {0x0116, 0, 0x0100, 0x0116, 0x0100, 0, 0x0100};
+    const unsigned depth = unsigned(png.depth), type = unsigned(png.colourType);
+    const bool eightBitOrLess = depth <= 8 && type < 7 && (c_anDepths[type] >> depth & 1);
+    if (depth == 16 && type < 7 && type != 3 && c_anDepths[type] != 0)
         return Trouble::Png16Bit;
+    if (!eightBitOrLess)
+        return Trouble::PngDamaged;
     if (width > uint32_t(c_nMaxDimension) || height > uint32_t(c_nMaxDimension))
         return Trouble::ImageTooLarge;
     png.width = int32_t(width);
@@ -66,144 +75,95 @@ Trouble ReadHeader(const uint8_t* ihdr, PngFile& png)
     return Trouble::None;
 }
 
+// A palette, for palette pictures (colour pictures may carry one as a hint,
+// which changes nothing; grey ones may not).
+bool ReadPalette(const uint8_t* data, uint32_t length, PngFile& png)
+{
+    if (png.colourType == 0 || png.colourType == 4 || length == 0 || length % 3 != 0 || length > 3 * 256)
+        return false;
+    if (png.colourType != 3)
+        return true;
+    png.paletteEntries = length / 3;
+    for (unsigned i = 0; i < png.paletteEntries; ++i) {
+        std::memcpy(png.palette[i], data + 3 * i, 3);
+        png.palette[i][3] = 255;
+    }
+    return true;
+}
+
+// Transparency: alpha for palette entries, or one colour made transparent.
+bool ReadTransparency(const uint8_t* data, uint32_t length, PngFile& png)
+{
+    switch (png.colourType) {
+    case 0:
+        if (length != 2)
+            return false;
+        png.colourKey[0] = png.colourKey[1] = png.colourKey[2] = Big16(data);
+        break;
+    case 2:
+        if (length != 6)
+            return false;
+        for (int i = 0; i < 3; ++i)
+            png.colourKey[i] = Big16(data + 2 * i);
+        break;
+    case 3:
+        if (png.paletteEntries == 0 || length > png.paletteEntries)
+            return false;
+        for (uint32_t i = 0; i < length; ++i)
+            png.palette[i][3] = data[i];
+        png.bAlpha = true;
+        return true;
+    default:
+        return false;  // pictures with alpha have no use for it
+    }
+    png.bColourKey = true;
+    png.bAlpha = true;
+    return true;
+}
+
 } // namespace
 
-uint32_t Crc32(const uint8_t* data, size_t size)
+int PngFile::Samples() const
 {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    while (size > 0) {
-        const uInt chunk = size > (1u << 30) ? (1u << 30) : uInt(size);
-        crc = crc32(crc, data, chunk);
-        data += chunk;
-        size -= chunk;
-    }
-    return uint32_t(crc);
+    static const int c_anSamples[7] = {1, 0, 3, 1, 2, 0, 4};
+    return colourType >= 0 && colourType < 7 ? c_anSamples[colourType] : 0;
 }
 
-CImageDataStream::CImageDataStream(const PngFile& png, bool checksums) : m_png(png), m_bChecksums(checksums)
+CFileWindow::CFileWindow(const PngReader& read, uint64_t begin, uint64_t end, size_t capacity)
+    : m_read(read), m_pBuffer(new (std::nothrow) uint8_t[capacity]), m_nCapacity(capacity), m_nBufferAt(begin),
+      m_nEnd(end)
 {
-    auto* stream = new (std::nothrow) z_stream_s();
-    if (stream && inflateInit(stream) != Z_OK) {
-        delete stream;
-        stream = nullptr;
-    }
-    m_pStream.reset(stream);
-    try {
-        m_input.resize(1 << 16);
-    } catch (const std::bad_alloc&) {
-        m_pStream.reset();
-    }
 }
 
-void CImageDataStream::StreamEnd::operator()(z_stream_s* stream) const
+bool CFileWindow::Ensure(size_t bytes)
 {
-    inflateEnd(stream);
-    delete stream;
-}
-
-CImageDataStream::~CImageDataStream() = default;
-
-bool CImageDataStream::NextInput()
-{
-    const std::vector<PngSpan>& spans = m_png.imageData;
-    for (; m_nSpan < spans.size(); ++m_nSpan, m_nSpanDone = 0) {
-        const PngSpan& span = spans[m_nSpan];
-        if (m_nSpanDone == 0)
-            m_crc = ChunkCrcStart("IDAT");
-        if (m_nSpanDone == span.length)
-            continue;
-        const size_t count = size_t(std::min<uint64_t>(m_input.size(), span.length - m_nSpanDone));
-        if (!m_png.read(span.offset + m_nSpanDone, m_input.data(), count)) {
-            m_bReadFailed = true;
-            return false;
-        }
-        if (m_bChecksums)
-            m_crc = crc32(m_crc, m_input.data(), uInt(count));
-        m_nSpanDone += count;
-        // A chunk's last piece is checked before any of it is inflated.
-        if (m_bChecksums && m_nSpanDone == span.length && uint32_t(m_crc) != span.crc) {
-            m_bBadChecksum = true;
-            return false;
-        }
-        m_pStream->next_in = m_input.data();
-        m_pStream->avail_in = uInt(count);
+    if (Available() >= bytes)
         return true;
+    if (!m_pBuffer || bytes > m_nCapacity || bytes > m_nEnd - Offset())
+        return false;
+    // What is left moves to the front, and the rest of the buffer is read.
+    const size_t left = Available();
+    std::memmove(m_pBuffer.get(), At(), left);
+    m_nBufferAt += m_nAt;
+    m_nAt = 0;
+    const size_t more = size_t(std::min<uint64_t>(m_nCapacity - left, m_nEnd - m_nBufferAt - left));
+    if (!m_read(m_nBufferAt + left, m_pBuffer.get() + left, more)) {
+        m_nFull = left;
+        m_bReadFailed = true;
+        return false;
     }
-    return false;
+    m_nFull = left + more;
+    return true;
 }
 
-Trouble CImageDataStream::Next(uint8_t* out, size_t capacity, size_t& produced)
+void CFileWindow::Skip(uint64_t bytes)
 {
-    produced = 0;
-    if (!m_pStream)
-        return Trouble::OutOfMemory;
-    if (m_png.imageData.empty())
-        return Trouble::PngDamaged;
-    z_stream_s& zs = *m_pStream;
-    zs.next_out = out;
-    zs.avail_out = uInt(capacity);
-    while (!m_bEnded && zs.avail_out > 0) {
-        if (zs.avail_in == 0 && !NextInput())
-            return m_bReadFailed ? Trouble::CannotRead : Trouble::PngDamaged;  // the stream stops before its end
-        const int status = inflate(&zs, Z_NO_FLUSH);
-        if (status == Z_MEM_ERROR)
-            return Trouble::OutOfMemory;
-        if (status == Z_STREAM_END) {
-            m_bEnded = true;
-            // Nothing may follow the end: neither in its chunk nor after it
-            // (empty chunks, whose checksums are checked on the way).
-            if (zs.avail_in > 0 || NextInput() || m_bBadChecksum)
-                return Trouble::PngDamaged;
-            if (m_bReadFailed)
-                return Trouble::CannotRead;
-        } else if (status != Z_OK && status != Z_BUF_ERROR) {
-            return Trouble::PngDamaged;
-        }
+    if (bytes <= Available()) {
+        m_nAt += size_t(bytes);
+        return;
     }
-    produced = capacity - zs.avail_out;
-    return Trouble::None;
-}
-
-Trouble CheckPngImageData(const PngFile& png)
-{
-    CImageDataStream stream(png);
-    uint8_t scratch[1 << 16];
-    while (!stream.Ended()) {
-        size_t produced = 0;
-        if (const Trouble trouble = stream.Next(scratch, sizeof scratch, produced); trouble != Trouble::None)
-            return trouble;
-    }
-    return Trouble::None;
-}
-
-Trouble CheckPngRows(const PngFile& png, bool checksums)
-{
-    static const uint64_t c_anSamples[7] = {1, 0, 3, 1, 2, 0, 4};
-    const uint64_t samples = png.colourType < 7 ? c_anSamples[png.colourType] : 0;
-    if (samples == 0 || png.bInterlaced)
-        return Trouble::PngDamaged;
-    const uint64_t rowBytes = 1 + (uint64_t(png.width) * samples * uint64_t(png.depth) + 7) / 8;
-    uint64_t rowsLeft = uint64_t(png.height), inRow = 0;  // the next byte's place in its row
-    CImageDataStream stream(png, checksums);
-    std::vector<uint8_t> piece(1 << 16);
-    while (!stream.Ended()) {
-        size_t produced = 0;
-        if (const Trouble trouble = stream.Next(piece.data(), piece.size(), produced); trouble != Trouble::None)
-            return trouble;
-        for (size_t at = 0; at < produced && rowsLeft > 0;) {
-            // Unfiltering knows five filter types.
-            if (inRow == 0 && piece[at] > 4)
-                return Trouble::PngDamaged;
-            const uint64_t step = std::min<uint64_t>(rowBytes - inRow, produced - at);
-            at += size_t(step);
-            inRow += step;
-            if (inRow == rowBytes) {
-                inRow = 0;
-                --rowsLeft;
-            }
-        }
-    }
-    return rowsLeft == 0 ? Trouble::None : Trouble::PngDamaged;
+    m_nBufferAt += m_nAt + bytes;
+    m_nAt = m_nFull = 0;
 }
 
 bool IsPng(const uint8_t* data, size_t size)
@@ -213,71 +173,105 @@ bool IsPng(const uint8_t* data, size_t size)
 
 Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png)
 {
-    uint8_t head[sizeof c_abSignature];
-    if (size < sizeof head || !read(0, head, sizeof head))
-        return size < sizeof head ? Trouble::NotBitmap : Trouble::CannotRead;
-    if (!IsPng(head, sizeof head))
+    png = PngFile();
+    png.read = std::move(read);
+    CFileWindow file(png.read, 0, size, c_cbStructureWindow);
+    if (!file.Allocated())
+        return Trouble::OutOfMemory;
+    if (!file.Ensure(sizeof c_abSignature))
+        return file.ReadFailed() ? Trouble::CannotRead : Trouble::NotBitmap;
+    if (!IsPng(file.At(), sizeof c_abSignature))
         return Trouble::NotBitmap;
-    png.pixelChunks.assign(head, head + sizeof head);
-    png.imageData.clear();
-    png.read = read;
-    bool dataSeen = false;
-    std::vector<uint8_t> piece(1 << 16), kept;
-    for (uint64_t at = sizeof c_abSignature;;) {
-        uint8_t header[8];
-        if (size - at < 12 || !read(at, header, sizeof header))
+    png.pixelChunks.assign(c_abSignature, c_abSignature + sizeof c_abSignature);
+    file.Skip(sizeof c_abSignature);
+    enum { BeforeData, InData, AfterData } place = BeforeData;
+    bool palette = false, transparency = false;
+    std::vector<uint8_t> kept;
+    for (bool first = true;; first = false) {
+        // A chunk is its length, type, data and checksum.
+        if (!file.Ensure(8))
             return Trouble::CannotRead;
-        const uint32_t length = Big32(header);
-        if (length > size - at - 12)
+        const uint32_t length = Big32(file.At());
+        uint8_t type[4];
+        std::memcpy(type, file.At() + 4, 4);
+        const uint64_t at = file.Offset();
+        if (length > 0x7FFFFFFF || length > size - at - 8 || size - at - 8 - length < 4)
             return Trouble::CannotRead;
-        const uint8_t* type = header + 4;
         const bool data = IsType(type, "IDAT");
         const bool keep = !data && PixelsDependOn(type);
         // A chunk kept for the decoder is held whole; valid ones are small
-        // (a palette at most), and one the decoder does not know fails it.
+        // (a palette at most), and one we do not know is refused anyway.
         if (keep && length > c_cbMaxKeptChunk)
             return Trouble::PngDamaged;
-        kept.assign(header, header + sizeof header);
-        kept.resize(keep ? 12 + size_t(length) : 8);
-        uLong crc = ChunkCrcStart(type);
-        // The image data is read, and its checksums checked, as it is
-        // inflated: here only its place is taken.
-        for (uint64_t done = 0; done < length && !data;) {
-            const size_t count = size_t(std::min<uint64_t>(piece.size(), length - done));
-            uint8_t* into = keep ? kept.data() + 8 + done : piece.data();
-            if (!read(at + 8 + done, into, count))
+        kept.assign(file.At(), file.At() + 8);
+        file.Skip(8);
+        uint32_t crc = Crc32(type, 4);
+        if (data) {
+            // The image data chunks follow each other; they are read, and
+            // their checksums checked, where they are inflated.
+            // A palette picture needs its palette before them.
+            if (place == AfterData || first || (png.colourType == 3 && !palette))
+                return Trouble::PngDamaged;
+            if (place == BeforeData) {
+                png.dataAt = png.pixelChunks.size();
+                png.dataBegin = at;
+            }
+            place = InData;
+            file.Skip(length);
+            if (!file.Ensure(4))
                 return Trouble::CannotRead;
-            crc = crc32(crc, into, uInt(count));
+            png.dataDigest = Fold(png.dataDigest, length, Big32(file.At()));
+            file.Skip(4);
+            png.dataEnd = file.Offset();
+            continue;
+        }
+        if (place == InData)
+            place = AfterData;
+        for (uint64_t done = 0; done < length;) {
+            if (!file.Ensure(1))
+                return Trouble::CannotRead;
+            const size_t count = size_t(std::min<uint64_t>(file.Available(), length - done));
+            crc = Crc32(crc, file.At(), count);
+            if (keep)
+                kept.insert(kept.end(), file.At(), file.At() + count);
+            file.Skip(count);
             done += count;
         }
-        uint8_t stored[4];
-        if (!read(at + 8 + length, stored, sizeof stored))
+        if (!file.Ensure(4))
             return Trouble::CannotRead;
-        if (!data && uint32_t(crc) != Big32(stored))
+        const uint32_t stored = Big32(file.At());
+        if (crc != stored)
             return Trouble::PngDamaged;
-        // Past the image data the decoder takes nothing but the end, and a
-        // critical chunk it does not know fails it anywhere.
-        const bool known = IsType(type, "IHDR") || IsType(type, "PLTE") || IsType(type, "tRNS") || IsType(type, "IEND");
-        if (keep && (dataSeen ? !IsType(type, "IEND") : !known))
-            return Trouble::PngDamaged;
-        if (at == sizeof c_abSignature) {
+        kept.insert(kept.end(), file.At(), file.At() + 4);
+        file.Skip(4);
+        const uint8_t* contents = kept.data() + 8;
+        if (first) {
             if (!IsType(type, "IHDR") || length != 13)
                 return Trouble::PngDamaged;
-            if (const Trouble trouble = ReadHeader(kept.data() + 8, png); trouble != Trouble::None)
+            if (const Trouble trouble = ReadHeader(contents, png); trouble != Trouble::None)
                 return trouble;
-        }
-        png.bAlpha = png.bAlpha || IsType(type, "tRNS");
-        if (data) {
-            png.dataAt = dataSeen ? png.dataAt : png.pixelChunks.size();
-            png.imageData.push_back({at + 8, length, Big32(stored)});
-            dataSeen = true;
-        } else if (keep) {
-            std::memcpy(kept.data() + 8 + length, stored, sizeof stored);
+        } else if (IsType(type, "IEND")) {
+            if (place != AfterData || length != 0 || file.Offset() != size)
+                return Trouble::PngDamaged;
             png.pixelChunks.insert(png.pixelChunks.end(), kept.begin(), kept.end());
+            return Trouble::None;
+        } else if (keep) {
+            // Past the image data nothing the pixels depend on may come;
+            // before it each once, the palette before the transparency.
+            bool sound = place == BeforeData;
+            if (IsType(type, "PLTE"))
+                sound = sound && !palette && !transparency && ReadPalette(contents, length, png);
+            else if (IsType(type, "tRNS"))
+                sound = sound && !transparency && ReadTransparency(contents, length, png);
+            else
+                sound = false;
+            palette = palette || IsType(type, "PLTE");
+            transparency = transparency || IsType(type, "tRNS");
+            if (!sound)
+                return Trouble::PngDamaged;
         }
-        at += 12 + uint64_t(length);
-        if (IsType(type, "IEND"))
-            return length == 0 && at == size ? Trouble::None : Trouble::PngDamaged;
+        if (keep)
+            png.pixelChunks.insert(png.pixelChunks.end(), kept.begin(), kept.end());
     }
 }
 
@@ -293,26 +287,14 @@ Trouble ReadPngFile(const uint8_t* data, size_t size, PngFile& png)
 
 bool PngFile::Copy(const ByteSink& out) const
 {
-    uint8_t head[8];
-    std::vector<uint8_t> piece;
     if (!out(pixelChunks.data(), dataAt))
         return false;
-    for (const PngSpan& span : imageData) {
-        Put32(head, span.length);
-        std::memcpy(head + 4, "IDAT", 4);
-        if (!out(head, 8))
+    // The image data chunks as they stand in the file.
+    CFileWindow file(read, dataBegin, dataEnd, c_cbDataWindow);
+    while (file.Offset() < dataEnd) {
+        if (!file.Ensure(1) || !out(file.At(), file.Available()))
             return false;
-        constexpr size_t c_cbPiece = 64 * 1024;
-        piece.resize(std::min<size_t>(span.length, c_cbPiece));
-        for (uint64_t done = 0; done < span.length;) {
-            const size_t bytes = size_t(std::min<uint64_t>(span.length - done, c_cbPiece));
-            if (!read(span.offset + done, piece.data(), bytes) || !out(piece.data(), bytes))
-                return false;
-            done += bytes;
-        }
-        Put32(head, span.crc);
-        if (!out(head, 4))
-            return false;
+        file.Skip(file.Available());
     }
     return out(pixelChunks.data() + dataAt, pixelChunks.size() - dataAt);
 }
@@ -328,38 +310,72 @@ bool PngFile::Bytes(std::vector<uint8_t>& out) const
 
 bool PngFile::LooksSame(const PngFile& other) const
 {
-    if (pixelChunks != other.pixelChunks || dataAt != other.dataAt ||
-        imageData.size() != other.imageData.size())
-        return false;
-    for (size_t i = 0; i < imageData.size(); ++i) {
-        if (imageData[i].length != other.imageData[i].length || imageData[i].crc != other.imageData[i].crc)
-            return false;
-    }
-    return true;
+    return pixelChunks == other.pixelChunks && dataAt == other.dataAt &&
+           dataEnd - dataBegin == other.dataEnd - other.dataBegin && dataDigest == other.dataDigest;
 }
+
+namespace {
+
+// Checks the chunks of a run of image data chunks as their bytes pass.
+class CChunkChecker
+{
+public:
+    void Take(const uint8_t* bytes, size_t count)
+    {
+        while (count > 0 && m_bSound) {
+            if (m_nDataLeft > 0) {
+                const size_t part = size_t(std::min<uint64_t>(count, m_nDataLeft));
+                m_crc = Crc32(m_crc, bytes, part);
+                m_nDataLeft -= part;
+                bytes += part;
+                count -= part;
+                continue;
+            }
+            m_field[m_nField++] = *bytes++;
+            --count;
+            if (m_nField == 8 && !m_bHeaderTaken) {
+                m_crc = Crc32(m_field + 4, 4);
+                m_nDataLeft = Big32(m_field);
+                m_bHeaderTaken = true;
+                m_nField = 0;
+            } else if (m_nField == 4 && m_bHeaderTaken) {
+                m_bSound = Big32(m_field) == m_crc;
+                m_bHeaderTaken = false;
+                m_nField = 0;
+            }
+        }
+    }
+    bool Sound() const { return m_bSound && m_nField == 0 && !m_bHeaderTaken; }
+
+private:
+    uint8_t m_field[8];  // a header or a checksum as it comes
+    size_t m_nField = 0;
+    bool m_bHeaderTaken = false;
+    uint64_t m_nDataLeft = 0;
+    uint32_t m_crc = 0;
+    bool m_bSound = true;
+};
+
+} // namespace
 
 bool PngFile::SameData(const PngFile& other, bool* sound) const
 {
     if (!LooksSame(other))
         return false;
-    std::vector<uint8_t> mine(1 << 16), theirs(1 << 16);
-    if (sound)
-        *sound = true;
-    for (size_t i = 0; i < imageData.size(); ++i) {
-        uLong crc = ChunkCrcStart("IDAT");
-        for (uint64_t done = 0; done < imageData[i].length;) {
-            const size_t count = size_t(std::min<uint64_t>(mine.size(), imageData[i].length - done));
-            if (!read(imageData[i].offset + done, mine.data(), count) ||
-                !other.read(other.imageData[i].offset + done, theirs.data(), count) ||
-                std::memcmp(mine.data(), theirs.data(), count) != 0)
-                return false;
-            if (sound)
-                crc = crc32(crc, mine.data(), uInt(count));
-            done += count;
-        }
-        if (sound && uint32_t(crc) != imageData[i].crc)
-            *sound = false;
+    CFileWindow mine(read, dataBegin, dataEnd, c_cbDataWindow);
+    CFileWindow theirs(other.read, other.dataBegin, other.dataEnd, c_cbDataWindow);
+    CChunkChecker checker;
+    while (mine.Offset() < dataEnd) {
+        if (!mine.Ensure(1) || !theirs.Ensure(mine.Available()) ||
+            std::memcmp(mine.At(), theirs.At(), mine.Available()) != 0)
+            return false;
+        if (sound)
+            checker.Take(mine.At(), mine.Available());
+        theirs.Skip(mine.Available());
+        mine.Skip(mine.Available());
     }
+    if (sound)
+        *sound = checker.Sound();
     return true;
 }
 
@@ -372,4 +388,126 @@ bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned 
             return false;
     }
     return true;
+}
+
+CImageDataStream::CImageDataStream(const PngFile& png, bool checksums)
+    : m_window(png.read, png.dataBegin, png.dataEnd, c_cbDataWindow), m_bChecksums(checksums)
+{
+    if (!m_window.Allocated())
+        m_trouble = Trouble::OutOfMemory;
+}
+
+CImageDataStream::~CImageDataStream() = default;
+
+bool CImageDataStream::NextInput()
+{
+    CFileWindow& file = m_window;
+    for (;;) {
+        if (m_nChunkLeft > 0) {
+            if (!file.Ensure(1))
+                break;
+            m_nIn = size_t(std::min<uint64_t>(m_nChunkLeft, file.Available()));
+            m_pIn = file.At();
+            if (m_bChecksums)
+                m_crc = Crc32(m_crc, m_pIn, m_nIn);
+            file.Skip(m_nIn);
+            m_nChunkLeft -= m_nIn;
+            return true;
+        }
+        if (m_bChecksumDue) {
+            if (!file.Ensure(4))
+                break;
+            if (m_bChecksums && Big32(file.At()) != m_crc) {
+                m_trouble = Trouble::PngDamaged;
+                return false;
+            }
+            file.Skip(4);
+            m_bChecksumDue = false;
+        }
+        if (file.Offset() == file.End())
+            return false;
+        // The next chunk: an image data chunk that ends inside the run, or
+        // the file was changed since it was read.
+        if (!file.Ensure(8))
+            break;
+        m_nChunkLeft = Big32(file.At());
+        if (!IsType(file.At() + 4, "IDAT") || m_nChunkLeft + 12 > file.End() - file.Offset()) {
+            m_trouble = Trouble::PngDamaged;
+            return false;
+        }
+        m_crc = m_bChecksums ? Crc32(file.At() + 4, 4) : 0;
+        m_bChecksumDue = true;
+        file.Skip(8);
+    }
+    m_trouble = file.ReadFailed() ? Trouble::CannotRead : Trouble::PngDamaged;
+    return false;
+}
+
+Trouble CImageDataStream::Inflate(uint8_t*& out, size_t& room)
+{
+    while (m_trouble == Trouble::None && !m_bEnded && room > 0) {
+        const size_t inBefore = m_nIn, roomBefore = room;
+        const InflateStatus status = m_inflater.Run(m_pIn, m_nIn, out, room);
+        if (status == InflateStatus::More && m_nIn > 0 && room > 0 && m_nIn == inBefore && room == roomBefore)
+            m_trouble = Trouble::PngDamaged;  // stuck: no inflate stops so unless the data is wrong
+        else if (status == InflateStatus::Damaged)
+            m_trouble = Trouble::PngDamaged;
+        else if (status == InflateStatus::OutOfMemory)
+            m_trouble = Trouble::OutOfMemory;
+        else if (status == InflateStatus::End)
+            m_bEnded = true;
+        else if (room > 0 && m_nIn == 0 && !NextInput() && m_trouble == Trouble::None)
+            m_trouble = Trouble::PngDamaged;  // the stream stops before its end
+    }
+    return m_trouble;
+}
+
+Trouble CImageDataStream::Read(uint8_t* out, size_t size)
+{
+    if (Inflate(out, size) != Trouble::None)
+        return m_trouble;
+    // Rows missing: the stream ended first.
+    return size == 0 ? Trouble::None : (m_trouble = Trouble::PngDamaged);
+}
+
+Trouble CImageDataStream::Finish(uint64_t slack)
+{
+    uint8_t scratch[16 * 1024];
+    for (uint64_t left = slack + 1; !m_bEnded && m_trouble == Trouble::None;) {
+        // The stream may hold a little more than the rows, not more.
+        if (left == 0)
+            return m_trouble = Trouble::PngDamaged;
+        uint8_t* out = scratch;
+        size_t room = size_t(std::min<uint64_t>(sizeof scratch, left));
+        Inflate(out, room);
+        left -= size_t(out - scratch);
+    }
+    if (m_trouble != Trouble::None)
+        return m_trouble;
+    // Nothing may follow the end: neither in its chunk nor after it (empty
+    // chunks, whose checksums are checked on the way).
+    if (m_nIn > 0 || m_inflater.Unread() > 0 || NextInput())
+        return m_trouble = Trouble::PngDamaged;
+    return m_trouble;
+}
+
+Trouble CheckPngRows(const PngFile& png, bool checksums)
+{
+    if (png.Samples() == 0 || png.bInterlaced)
+        return Trouble::PngDamaged;
+    const uint64_t rowBytes = 1 + png.RowBytes(png.width);
+    CImageDataStream stream(png, checksums);
+    std::vector<uint8_t> piece(size_t(std::min<uint64_t>(rowBytes, 1 << 16)));
+    for (int32_t y = 0; y < png.height; ++y) {
+        // Unfiltering knows five filter types.
+        for (uint64_t done = 0; done < rowBytes;) {
+            const size_t count = size_t(std::min<uint64_t>(piece.size(), rowBytes - done));
+            if (const Trouble trouble = stream.Read(piece.data(), count); trouble != Trouble::None)
+                return trouble;
+            if (done == 0 && piece[0] > 4)
+                return Trouble::PngDamaged;
+            done += count;
+        }
+    }
+    return stream.Finish();
 }

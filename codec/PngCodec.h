@@ -1,13 +1,14 @@
 #pragma once
 
-// PNG files through the platform's own decoder: libspng here, the Windows
-// Imaging Component on Windows (Png_spng.cpp, Png_wic.cpp). The
-// file's structure is checked here first, the same on both: every chunk's
-// checksum, the header, and nothing after the end chunk. Stored samples are
-// taken as they are: gamma, colour profiles and rendering intents change
-// nothing.
+// PNG files, read and decoded by our own code on every platform: the
+// file's structure checked first (every chunk's checksum, the header, the
+// palette and transparency, nothing after the end chunk), then the image
+// data streamed through a fast inflate and unfiltered a band of rows at a
+// time. Stored samples are taken as they are: gamma, colour profiles and
+// rendering intents change nothing.
 
 #include "Image.h"
+#include "Inflate.h"
 #include "RowSink.h"
 #include "Trouble.h"
 
@@ -17,25 +18,15 @@
 #include <memory>
 #include <vector>
 
-struct z_stream_s;
-
 bool IsPng(const uint8_t* data, size_t size);
 
 // Reads `bytes` bytes of a file from `offset`; false when they are not all
 // there or cannot be read.
 using PngReader = std::function<bool(uint64_t offset, uint8_t* out, size_t bytes)>;
 
-// Where one image data chunk's contents lie in the file, and its checksum.
-struct PngSpan
-{
-    uint64_t offset;
-    uint32_t length;
-    uint32_t crc;  // as the file gives it: checked when the chunk is read
-};
-
 // A PNG file checked chunk by chunk. The image data stays in the file and
-// is read again, piece by piece, when it is inflated: memory holds neither
-// the file nor its image data.
+// is read again when it is inflated: memory holds neither the file nor its
+// image data, nor anything that grows with the number of its chunks.
 struct PngFile
 {
     int32_t width = 0;
@@ -44,13 +35,29 @@ struct PngFile
     int colourType = 0;
     bool bInterlaced = false;
     bool bAlpha = false;         // an alpha channel, or transparency from a tRNS chunk
+    // The palette, as red, green, blue, alpha (from tRNS; opaque past it).
+    uint8_t palette[256][4] = {};
+    unsigned paletteEntries = 0;
+    // The colour a tRNS chunk makes transparent in grey or colour pictures
+    // (grey in all three), as stored: samples never match values past their range.
+    bool bColourKey = false;
+    uint16_t colourKey[3] = {};
     // The file with only the chunks the pixels depend on (the critical ones
     // and tRNS) but the image data: text, profiles and other metadata,
     // however many or large, never reach the decoder.
     std::vector<uint8_t> pixelChunks;
-    size_t dataAt = 0;              // where the image data chunks stood among them
-    std::vector<PngSpan> imageData;  // the image data chunks, in the file
-    PngReader read;                  // the file's bytes
+    size_t dataAt = 0;        // where the image data chunks stood among them
+    uint64_t dataBegin = 0;   // the image data chunks, whole, in the file
+    uint64_t dataEnd = 0;
+    uint64_t dataDigest = 0;  // of their lengths and checksums
+    PngReader read;           // the file's bytes
+
+    // Channels a stored pixel has, and bytes a pixel has when filtered (1
+    // for pixels smaller than a byte).
+    int Samples() const;
+    size_t FilterBytes() const { return size_t(Samples() * depth + 7) / 8; }
+    // Bytes of a stored row of `width` pixels, its filter type not counted.
+    uint64_t RowBytes(int32_t pixels) const { return (uint64_t(pixels) * uint64_t(Samples() * depth) + 7) / 8; }
 
     // The whole file as the decoder reads it, image data included: a PNG
     // of the same pixels without the metadata.
@@ -86,11 +93,10 @@ uint64_t PngDecodeMemory(const PngFile& png, int channels);
 Trouble DecodePng(const PngFile& png, int channels, CImage& image);
 
 // A PNG decoded a band of rows at a time, top first, into `channels` (as
-// DecodePng does), holding no more than a row of the decoder's own: for
-// pictures that need not be held whole. Interlaced pictures, and the
-// system's decoder on Windows, come only whole. With `fileOrder` the
-// colours come red, green, blue as files store them, which saves
-// reordering every pixel where the order does not matter (a count).
+// DecodePng does), holding no more than a few rows of its own: for pictures
+// that need not be held whole. Interlaced pictures come only whole. With
+// `fileOrder` the colours come red, green, blue as files store them, which
+// saves reordering every pixel where the order does not matter (a count).
 class CPngRowDecoder
 {
 public:
@@ -103,8 +109,8 @@ public:
     static bool Streams(const PngFile& png);
     // The next `count` rows, width * channels bytes each, into `out`.
     Trouble Rows(int32_t count, uint8_t* out);
-    // After the last row: the chunks behind the image data, and the image
-    // data stream checked to its end. None only then.
+    // After the last row: the image data stream checked to its end. None
+    // only then.
     Trouble Finish();
     // The whole picture of an interlaced file, finished.
     Trouble Interlaced(CImage& image);
@@ -131,17 +137,48 @@ inline unsigned PaletteIndex(const uint8_t* row, int32_t x, int depth)
 }
 
 // Whether every index of a row of `width` packed `depth`-bit palette
-// indices lies inside a palette of `entries` colours: a decoder may let an
-// index past the end through.
+// indices lies inside a palette of `entries` colours.
 bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned entries);
 
-// The CRC-32 of PNG chunks.
-uint32_t Crc32(const uint8_t* data, size_t size);
+// Inflated bytes a stream may hold past its last row and still be sound:
+// other decoders take a little, but a stream that goes on and on is damage,
+// found without inflating all of it.
+constexpr uint64_t c_cbImageDataSlack = 1 << 20;
 
-// The image data stream of a PNG (its IDAT chunks) read and inflated piece
-// by piece and checked to its end: each chunk's checksum, and what a
-// decoder would not see once it has every row (a bad Adler-32, damage
-// behind the rows). Nothing may follow the stream's end.
+// A stretch of a file, from `begin` to `end`, read a buffer at a time.
+class CFileWindow
+{
+public:
+    CFileWindow(const PngReader& read, uint64_t begin, uint64_t end, size_t capacity);
+
+    // At least `bytes` (at most the capacity) in the buffer from At(), read
+    // in as needed; false when the stretch ends first or the file cannot be
+    // read (ReadFailed).
+    bool Ensure(size_t bytes);
+    const uint8_t* At() const { return m_pBuffer.get() + m_nAt; }
+    size_t Available() const { return m_nFull - m_nAt; }
+    // Moves on, past the buffer too.
+    void Skip(uint64_t bytes);
+    uint64_t Offset() const { return m_nBufferAt + m_nAt; }
+    uint64_t End() const { return m_nEnd; }
+    bool ReadFailed() const { return m_bReadFailed; }
+    bool Allocated() const { return m_pBuffer != nullptr; }
+
+private:
+    const PngReader& m_read;
+    std::unique_ptr<uint8_t[]> m_pBuffer;
+    size_t m_nCapacity;
+    uint64_t m_nBufferAt;  // the buffer's first byte in the file
+    uint64_t m_nEnd;
+    size_t m_nFull = 0;   // bytes in the buffer
+    size_t m_nAt = 0;     // the next byte to take
+    bool m_bReadFailed = false;
+};
+
+// The image data stream of a PNG (its IDAT chunks) read from the file a
+// buffer at a time, inflated and checked to its end: each chunk's checksum,
+// the Adler-32, the slack behind the rows. Nothing may follow the stream's
+// end. The chunks' headers are read from the buffer, however many.
 class CImageDataStream
 {
 public:
@@ -151,39 +188,35 @@ public:
     CImageDataStream(const CImageDataStream&) = delete;
     CImageDataStream& operator=(const CImageDataStream&) = delete;
 
-    // Up to `capacity` inflated bytes into `out` (fewer only at the end);
-    // None, or the trouble: damage, a stream cut short, the file no longer
-    // readable, out of memory.
-    Trouble Next(uint8_t* out, size_t capacity, size_t& produced);
-    bool Ended() const { return m_bEnded; }
+    // Exactly `size` inflated bytes into `out`; None, or the trouble:
+    // damage (the stream ends first), the file no longer readable, out of
+    // memory.
+    Trouble Read(uint8_t* out, size_t size);
+    // After the rows: the rest of the stream, at most `slack` bytes,
+    // inflated to its end and checked with every chunk left. None only then.
+    Trouble Finish(uint64_t slack = c_cbImageDataSlack);
 
 private:
-    // The next piece of image data from the file into the inflate's input.
+    // The next piece of image data from the buffer into m_pIn, m_nIn; false
+    // at the image data's end or on trouble (m_trouble).
     bool NextInput();
+    // Inflates into `out` until it is full or the stream ends.
+    Trouble Inflate(uint8_t*& out, size_t& room);
 
-    // Ends the inflate and frees the stream.
-    struct StreamEnd
-    {
-        void operator()(z_stream_s* stream) const;
-    };
-
-    const PngFile& m_png;
-    std::unique_ptr<z_stream_s, StreamEnd> m_pStream;  // null when it could not start
-    std::vector<uint8_t> m_input;
-    size_t m_nSpan = 0;       // the chunk being fed
-    uint64_t m_nSpanDone = 0;  // and how much of it
-    unsigned long m_crc = 0;   // and its checksum so far
+    CFileWindow m_window;
+    CInflater m_inflater;
+    uint64_t m_nChunkLeft = 0;  // of the chunk being fed
+    bool m_bChecksumDue = false;  // after it
+    uint32_t m_crc = 0;        // and its checksum so far
+    const uint8_t* m_pIn = nullptr;  // what the inflate takes next
+    size_t m_nIn = 0;
     bool m_bChecksums;
     bool m_bEnded = false;
-    bool m_bReadFailed = false;
-    bool m_bBadChecksum = false;
+    Trouble m_trouble = Trouble::None;
 };
 
-// Inflates the whole image data stream of `png` to its end.
-Trouble CheckPngImageData(const PngFile& png);
-
-// The same for a picture that is not interlaced, checking what decoding
-// would check of its rows without unfiltering them: that every row is
-// there, each with a known filter type. That proves the data sound where
-// every byte of a row is a valid sample, as it is in all but palette images.
+// Checks what decoding would check of a picture that is not interlaced
+// without unfiltering its rows: the stream, and that every row is there,
+// each with a known filter type. That proves the data sound where every
+// byte of a row is a valid sample, as it is in all but palette images.
 Trouble CheckPngRows(const PngFile& png, bool checksums = true);

@@ -1,0 +1,307 @@
+#include "PngCodec.h"
+
+#include "PngUnfilter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+// Rows are inflated into a block of about this many bytes at a time, and
+// unfiltered there.
+constexpr size_t c_cbBlock = 128 * 1024;
+
+// Adam7: where each pass starts and how far apart its pixels are.
+struct Pass
+{
+    int x0, y0, dx, dy;
+};
+constexpr Pass c_aPasses[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                               {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+int32_t PassSize(int32_t size, int start, int step)
+{
+    return size > start ? (size - start + step - 1) / step : 0;
+}
+
+// Sample x of a row of packed samples of `depth` bits (1, 2, 4 or 8).
+inline unsigned Sample(const uint8_t* row, int32_t x, int depth)
+{
+    if (depth == 8)
+        return row[x];
+    const unsigned bit = unsigned(x) * unsigned(depth);
+    return (row[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
+}
+
+// Writes one pixel as blue, green, red (or red first with `swap` off) and,
+// with four channels, alpha.
+template <int Channels>
+inline void Put(uint8_t* out, unsigned r, unsigned g, unsigned b, unsigned a, bool swap)
+{
+    out[0] = uint8_t(swap ? b : r);
+    out[1] = uint8_t(g);
+    out[2] = uint8_t(swap ? r : b);
+    if constexpr (Channels == 4)
+        out[3] = uint8_t(a);
+}
+
+// Unfiltered rows into the wanted channels and order.
+class CConverter
+{
+public:
+    CConverter(const PngFile& png, int channels, bool fileOrder)
+        : m_png(png), m_nChannels(channels), m_bSwap(!fileOrder)
+    {
+    }
+
+    // `pixels` pixels of `row` into `out`. False for a palette index past
+    // the palette.
+    bool Convert(const uint8_t* row, int32_t pixels, uint8_t* out) const
+    {
+        return m_nChannels == 4 ? Convert<4>(row, pixels, out) : Convert<3>(row, pixels, out);
+    }
+
+private:
+    template <int Channels>
+    bool Convert(const uint8_t* row, int32_t pixels, uint8_t* out) const
+    {
+        const PngFile& png = m_png;
+        const bool swap = m_bSwap;
+        const int depth = png.depth;
+        switch (png.colourType) {
+        case 2:
+            if (png.bColourKey) {
+                const uint16_t* key = png.colourKey;
+                for (int32_t x = 0; x < pixels; ++x, row += 3, out += Channels) {
+                    const bool clear = row[0] == key[0] && row[1] == key[1] && row[2] == key[2];
+                    Put<Channels>(out, row[0], row[1], row[2], clear ? 0 : 255, swap);
+                }
+            } else if (Channels == 3 && !swap) {
+                std::memcpy(out, row, size_t(pixels) * 3);
+            } else {
+                for (int32_t x = 0; x < pixels; ++x, row += 3, out += Channels)
+                    Put<Channels>(out, row[0], row[1], row[2], 255, swap);
+            }
+            return true;
+        case 6:
+            if (Channels == 4 && !swap) {
+                std::memcpy(out, row, size_t(pixels) * 4);
+                return true;
+            }
+            for (int32_t x = 0; x < pixels; ++x, row += 4, out += Channels)
+                Put<Channels>(out, row[0], row[1], row[2], row[3], swap);
+            return true;
+        case 4:
+            for (int32_t x = 0; x < pixels; ++x, row += 2, out += Channels)
+                Put<Channels>(out, row[0], row[0], row[0], row[1], swap);
+            return true;
+        case 0: {
+            // Samples of fewer bits stretched to eight: 1 to 255, 3 of 2
+            // bits to 255, and so on.
+            const unsigned scale = 255 / ((1u << depth) - 1);
+            for (int32_t x = 0; x < pixels; ++x, out += Channels) {
+                const unsigned sample = Sample(row, x, depth);
+                const unsigned grey = sample * scale;
+                Put<Channels>(out, grey, grey, grey, png.bColourKey && sample == png.colourKey[0] ? 0 : 255, swap);
+            }
+            return true;
+        }
+        case 3:
+            if (!PaletteIndicesValid(row, pixels, depth, png.paletteEntries))
+                return false;
+            for (int32_t x = 0; x < pixels; ++x, out += Channels) {
+                const uint8_t* colour = png.palette[Sample(row, x, depth)];
+                Put<Channels>(out, colour[0], colour[1], colour[2], colour[3], swap);
+            }
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    const PngFile& m_png;
+    int m_nChannels;
+    bool m_bSwap;
+};
+
+} // namespace
+
+uint64_t PngDecodeMemory(const PngFile& png, int channels)
+{
+    const uint64_t pixels = uint64_t(png.width) * uint64_t(png.height);
+    // An interlaced picture is decoded whole; any other a block at a time.
+    const uint64_t decoding = png.bInterlaced ? 0 : uint64_t(c_cbBlock) + 2 * png.RowBytes(png.width);
+    return uint64_t(channels) * pixels + decoding + (1 << 20);
+}
+
+// The stream, a block of its rows as inflated and unfiltered, and the row
+// above the block.
+struct CPngRowDecoder::State
+{
+    State(const PngFile& png, int channels, bool fileOrder) : stream(png), converter(png, channels, fileOrder) {}
+
+    // Rows of `rowBytes` stored bytes from the stream, unfiltered in place
+    // against the row above and handed to `take` (the row, the row number).
+    // False when trouble stops them.
+    template <typename Take>
+    bool Unfiltered(int32_t count, size_t rowBytes, Take&& take)
+    {
+        const size_t stride = rowBytes + 1;  // each row after its filter type
+        while (count > 0 && trouble == Trouble::None) {
+            const int32_t rows = int32_t(std::clamp<size_t>(c_cbBlock / stride, 1, size_t(count)));
+            const size_t bytes = size_t(rows) * stride;
+            if (block.size() < bytes + c_cbUnfilterSlack && !Grow(block, bytes + c_cbUnfilterSlack))
+                return false;
+            if ((trouble = stream.Read(block.data(), bytes)) != Trouble::None)
+                return false;
+            for (int32_t k = 0; k < rows; ++k) {
+                uint8_t* row = block.data() + size_t(k) * stride;
+                const uint8_t* prior = k > 0 ? row - stride : above.data();
+                if (row[0] > 4) {
+                    trouble = Trouble::PngDamaged;
+                    return false;
+                }
+                Unfilter(row[0], row + 1, prior + 1, rowBytes, bpp);
+                if (!take(row + 1)) {
+                    trouble = Trouble::PngDamaged;
+                    return false;
+                }
+            }
+            std::memcpy(above.data() + 1, block.data() + size_t(rows - 1) * stride + 1, rowBytes);
+            count -= rows;
+        }
+        return trouble == Trouble::None;
+    }
+
+    // Starts a run of rows of `rowBytes` with zeros above.
+    bool StartRows(size_t rowBytes)
+    {
+        if (above.size() < rowBytes + 1 + c_cbUnfilterSlack && !Grow(above, rowBytes + 1 + c_cbUnfilterSlack))
+            return false;
+        std::fill(above.begin(), above.end(), uint8_t(0));
+        return true;
+    }
+
+    bool Grow(std::vector<uint8_t>& buffer, size_t bytes)
+    {
+        try {
+            buffer.resize(bytes);
+            return true;
+        } catch (const std::bad_alloc&) {
+            trouble = Trouble::OutOfMemory;
+            return false;
+        }
+    }
+
+    CImageDataStream stream;
+    CConverter converter;
+    size_t bpp = 1;
+    std::vector<uint8_t> block;
+    std::vector<uint8_t> above;
+    Trouble trouble = Trouble::None;
+};
+
+bool CPngRowDecoder::Streams(const PngFile& png)
+{
+    return !png.bInterlaced;
+}
+
+CPngRowDecoder::CPngRowDecoder(const PngFile& png, int channels, bool fileOrder)
+    : m_png(png), m_nChannels(channels), m_bFileOrder(fileOrder)
+{
+    try {
+        m_pState = std::make_unique<State>(png, channels, fileOrder);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    State& state = *m_pState;
+    state.bpp = png.FilterBytes();
+    if (Streams(png))
+        state.StartRows(png.RowBytes(png.width));
+}
+
+CPngRowDecoder::~CPngRowDecoder() = default;
+
+Trouble CPngRowDecoder::Rows(int32_t count, uint8_t* out)
+{
+    if (!m_pState)
+        return Trouble::OutOfMemory;
+    State& state = *m_pState;
+    const int32_t width = m_png.width;
+    const size_t stride = size_t(width) * size_t(m_nChannels);
+    state.Unfiltered(count, m_png.RowBytes(width), [&](const uint8_t* row) {
+        const bool converted = state.converter.Convert(row, width, out);
+        out += stride;
+        return converted;
+    });
+    return state.trouble;
+}
+
+Trouble CPngRowDecoder::Finish()
+{
+    if (!m_pState)
+        return Trouble::OutOfMemory;
+    State& state = *m_pState;
+    return state.trouble != Trouble::None ? state.trouble : (state.trouble = state.stream.Finish());
+}
+
+Trouble CPngRowDecoder::Check(bool checksums)
+{
+    if (m_png.colourType != 3 || m_png.bInterlaced)
+        return CheckPngRows(m_png, checksums);
+    if (!m_pState)
+        return Trouble::OutOfMemory;
+    // Palette indices past the palette are found by converting the rows.
+    std::vector<uint8_t> row(size_t(m_png.width) * size_t(m_nChannels));
+    for (int32_t y = 0; y < m_png.height; ++y) {
+        if (const Trouble trouble = Rows(1, row.data()); trouble != Trouble::None)
+            return trouble;
+    }
+    return Finish();
+}
+
+Trouble CPngRowDecoder::Interlaced(CImage& image)
+{
+    if (!m_pState)
+        return Trouble::OutOfMemory;
+    State& state = *m_pState;
+    const int channels = m_nChannels;
+    std::vector<uint8_t> converted;
+    for (const Pass& pass : c_aPasses) {
+        const int32_t width = PassSize(m_png.width, pass.x0, pass.dx);
+        const int32_t height = PassSize(m_png.height, pass.y0, pass.dy);
+        if (width == 0 || height == 0)
+            continue;
+        if (!state.StartRows(m_png.RowBytes(width)) || !state.Grow(converted, size_t(width) * size_t(channels)))
+            return state.trouble;
+        int32_t y = pass.y0;
+        // Each row of the pass, converted, goes to its pixels' places.
+        state.Unfiltered(height, m_png.RowBytes(width), [&](const uint8_t* row) {
+            if (!state.converter.Convert(row, width, converted.data()))
+                return false;
+            uint8_t* target = image.Row(y) + size_t(pass.x0) * size_t(channels);
+            const size_t step = size_t(pass.dx) * size_t(channels);
+            for (int32_t x = 0; x < width; ++x, target += step)
+                std::memcpy(target, converted.data() + size_t(x) * size_t(channels), size_t(channels));
+            y += pass.dy;
+            return true;
+        });
+        if (state.trouble != Trouble::None)
+            return state.trouble;
+    }
+    return Finish();
+}
+
+Trouble DecodePng(const PngFile& png, int channels, CImage& image)
+{
+    CPngRowDecoder decoder(png, channels);
+    if (!image.Allocate(png.width, png.height, channels))
+        return Trouble::OutOfMemory;
+    if (!CPngRowDecoder::Streams(png))
+        return decoder.Interlaced(image);
+    if (const Trouble trouble = decoder.Rows(png.height, image.Row(0)); trouble != Trouble::None)
+        return trouble;
+    return decoder.Finish();
+}

@@ -1,0 +1,237 @@
+#include "PngUnfilter.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define TOBREL_X86 1
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#endif
+
+namespace {
+
+enum : int { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4 };
+
+// The predictor of the Paeth filter: whichever of left, above and above
+// left is nearest to left + above - above left, in that order on ties.
+inline uint8_t PaethPredictor(int a, int b, int c)
+{
+    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    return uint8_t(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+void UnfilterUp(uint8_t* row, const uint8_t* prior, size_t bytes)
+{
+    for (size_t i = 0; i < bytes; ++i)
+        row[i] = uint8_t(row[i] + prior[i]);
+}
+
+void UnfilterPlain(int type, uint8_t* row, const uint8_t* prior, size_t bytes, size_t bpp)
+{
+    const size_t first = bpp < bytes ? bpp : bytes;
+    switch (type) {
+    case Sub:
+        for (size_t i = bpp; i < bytes; ++i)
+            row[i] = uint8_t(row[i] + row[i - bpp]);
+        break;
+    case Up:
+        UnfilterUp(row, prior, bytes);
+        break;
+    case Average:
+        for (size_t i = 0; i < first; ++i)
+            row[i] = uint8_t(row[i] + (prior[i] >> 1));
+        for (size_t i = bpp; i < bytes; ++i)
+            row[i] = uint8_t(row[i] + ((row[i - bpp] + prior[i]) >> 1));
+        break;
+    case Paeth:
+        for (size_t i = 0; i < first; ++i)
+            row[i] = uint8_t(row[i] + prior[i]);
+        for (size_t i = bpp; i < bytes; ++i)
+            row[i] = uint8_t(row[i] + PaethPredictor(row[i - bpp], prior[i], prior[i - bpp]));
+        break;
+    default:
+        break;
+    }
+}
+
+// The vector kernels go a pixel at a time, left to right: each pixel needs
+// the one before it. A pixel is loaded and stored as four bytes, so with
+// three-byte pixels a store spills one byte into the next pixel; that pixel
+// was loaded before, and the last spill lands in the slack past the row.
+
+inline uint32_t Load32(const uint8_t* p)
+{
+    uint32_t value;
+    std::memcpy(&value, p, 4);
+    return value;
+}
+
+inline void Store32(uint8_t* p, uint32_t value)
+{
+    std::memcpy(p, &value, 4);
+}
+
+#if TOBREL_X86
+
+template <size_t Bpp>
+__attribute__((target("sse4.1"))) void SubSse41(uint8_t* row, size_t bytes)
+{
+    __m128i a = _mm_setzero_si128();
+    __m128i x = _mm_cvtsi32_si128(int(Load32(row)));
+    for (size_t i = 0; i < bytes; i += Bpp) {
+        const __m128i next = _mm_cvtsi32_si128(int(Load32(row + i + Bpp)));
+        a = _mm_add_epi8(x, a);
+        Store32(row + i, uint32_t(_mm_cvtsi128_si32(a)));
+        x = next;
+    }
+}
+
+template <size_t Bpp>
+__attribute__((target("sse4.1"))) void AverageSse41(uint8_t* row, const uint8_t* prior, size_t bytes)
+{
+    const __m128i one = _mm_set1_epi8(1);
+    __m128i a = _mm_setzero_si128();
+    __m128i x = _mm_cvtsi32_si128(int(Load32(row)));
+    for (size_t i = 0; i < bytes; i += Bpp) {
+        const __m128i next = _mm_cvtsi32_si128(int(Load32(row + i + Bpp)));
+        const __m128i b = _mm_cvtsi32_si128(int(Load32(prior + i)));
+        // (a + b) / 2 rounded down: the rounded-up average less the lost bit.
+        const __m128i average = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
+        a = _mm_add_epi8(x, average);
+        Store32(row + i, uint32_t(_mm_cvtsi128_si32(a)));
+        x = next;
+    }
+}
+
+template <size_t Bpp>
+__attribute__((target("sse4.1"))) void PaethSse41(uint8_t* row, const uint8_t* prior, size_t bytes)
+{
+    const __m128i zero = _mm_setzero_si128();
+    // Left, above and above left, widened to 16 bits.
+    __m128i a = zero, c = zero;
+    __m128i x = _mm_cvtsi32_si128(int(Load32(row)));
+    for (size_t i = 0; i < bytes; i += Bpp) {
+        const __m128i next = _mm_cvtsi32_si128(int(Load32(row + i + Bpp)));
+        const __m128i b = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(Load32(prior + i))), zero);
+        const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
+        const __m128i pa = _mm_abs_epi16(bc), pb = _mm_abs_epi16(ac), pc = _mm_abs_epi16(_mm_add_epi16(bc, ac));
+        const __m128i bOrC = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(pb, pc));
+        const __m128i predictor = _mm_blendv_epi8(a, bOrC, _mm_cmpgt_epi16(pa, _mm_min_epi16(pb, pc)));
+        const __m128i value = _mm_add_epi8(x, _mm_packus_epi16(predictor, predictor));
+        Store32(row + i, uint32_t(_mm_cvtsi128_si32(value)));
+        a = _mm_unpacklo_epi8(value, zero);
+        c = b;
+        x = next;
+    }
+}
+
+template <size_t Bpp>
+void UnfilterSse41(int type, uint8_t* row, const uint8_t* prior, size_t bytes)
+{
+    switch (type) {
+    case Sub: SubSse41<Bpp>(row, bytes); break;
+    case Up: UnfilterUp(row, prior, bytes); break;
+    case Average: AverageSse41<Bpp>(row, prior, bytes); break;
+    case Paeth: PaethSse41<Bpp>(row, prior, bytes); break;
+    default: break;
+    }
+}
+
+#elif defined(__aarch64__)
+
+inline uint8x8_t Load8x4(const uint8_t* p)
+{
+    return vreinterpret_u8_u32(vdup_n_u32(Load32(p)));
+}
+
+inline void Store8x4(uint8_t* p, uint8x8_t value)
+{
+    Store32(p, vget_lane_u32(vreinterpret_u32_u8(value), 0));
+}
+
+template <size_t Bpp>
+void UnfilterNeon(int type, uint8_t* row, const uint8_t* prior, size_t bytes)
+{
+    if (type == Up) {
+        UnfilterUp(row, prior, bytes);
+        return;
+    }
+    uint8x8_t a = vdup_n_u8(0), c = vdup_n_u8(0);
+    uint8x8_t x = Load8x4(row);
+    for (size_t i = 0; i < bytes; i += Bpp) {
+        const uint8x8_t next = Load8x4(row + i + Bpp);
+        const uint8x8_t b = type == Sub ? a : Load8x4(prior + i);
+        uint8x8_t predictor = a;
+        if (type == Average) {
+            predictor = vhadd_u8(a, b);
+        } else if (type == Paeth) {
+            const int16x4_t a16 = vget_low_s16(vreinterpretq_s16_u16(vmovl_u8(a)));
+            const int16x4_t b16 = vget_low_s16(vreinterpretq_s16_u16(vmovl_u8(b)));
+            const int16x4_t c16 = vget_low_s16(vreinterpretq_s16_u16(vmovl_u8(c)));
+            const int16x4_t bc = vsub_s16(b16, c16), ac = vsub_s16(a16, c16);
+            const int16x4_t pa = vabs_s16(bc), pb = vabs_s16(ac), pc = vabs_s16(vadd_s16(bc, ac));
+            const int16x4_t bOrC = vbsl_s16(vcgt_s16(pb, pc), c16, b16);
+            const int16x4_t chosen = vbsl_s16(vcgt_s16(pa, vmin_s16(pb, pc)), bOrC, a16);
+            predictor = vmovn_u16(vcombine_u16(vreinterpret_u16_s16(chosen), vreinterpret_u16_s16(chosen)));
+            c = b;
+        }
+        a = vadd_u8(x, predictor);
+        Store8x4(row + i, a);
+        x = next;
+    }
+}
+
+#endif
+
+} // namespace
+
+bool IsUnfilterKernelSupported(UnfilterKernel kernel)
+{
+    switch (kernel) {
+    case UnfilterKernel::Plain: return true;
+#if TOBREL_X86
+    case UnfilterKernel::Sse41: return __builtin_cpu_supports("sse4.1");
+#elif defined(__aarch64__)
+    case UnfilterKernel::Neon: return true;
+#endif
+    default: return false;
+    }
+}
+
+UnfilterKernel BestUnfilterKernel()
+{
+#if TOBREL_X86
+    static const UnfilterKernel s_best =
+        IsUnfilterKernelSupported(UnfilterKernel::Sse41) ? UnfilterKernel::Sse41 : UnfilterKernel::Plain;
+    return s_best;
+#elif defined(__aarch64__)
+    return UnfilterKernel::Neon;
+#else
+    return UnfilterKernel::Plain;
+#endif
+}
+
+void Unfilter(int type, uint8_t* row, const uint8_t* prior, size_t bytes, size_t bpp, UnfilterKernel kernel)
+{
+    if (type == None || bytes == 0)
+        return;
+    const bool vector = bpp == 3 || bpp == 4;
+    // What the kernels spill past the row is put back: rows may follow each
+    // other in one buffer.
+    uint8_t after[4];
+    std::memcpy(after, row + bytes, sizeof after);
+#if TOBREL_X86
+    if (vector && kernel == UnfilterKernel::Sse41)
+        (bpp == 3 ? UnfilterSse41<3> : UnfilterSse41<4>)(type, row, prior, bytes);
+    else
+#elif defined(__aarch64__)
+    if (vector && kernel == UnfilterKernel::Neon)
+        (bpp == 3 ? UnfilterNeon<3> : UnfilterNeon<4>)(type, row, prior, bytes);
+    else
+#endif
+        UnfilterPlain(type, row, prior, bytes, bpp);
+    std::memcpy(row + bytes, after, sizeof after);
+    (void)vector;
+}
