@@ -18,6 +18,7 @@ constexpr uint32_t c_cbMaxKeptChunk = 1 << 20;
 // while its image data is inflated.
 constexpr size_t c_cbStructureWindow = 64 * 1024;
 constexpr size_t c_cbDataWindow = 256 * 1024;
+constexpr size_t c_cbInflateInput = 128 * 1024;
 
 uint32_t Big32(const uint8_t* p)
 {
@@ -75,11 +76,12 @@ Trouble ReadHeader(const uint8_t* ihdr, PngFile& png)
     return Trouble::None;
 }
 
-// A palette, for palette pictures (colour pictures may carry one as a hint,
-// which changes nothing; grey ones may not).
+// A palette: the colours of a palette picture, a hint in a colour picture
+// (which changes nothing), and in a grey picture ignored, as other decoders
+// do. A later palette replaces an earlier one. False when it is malformed.
 bool ReadPalette(const uint8_t* data, uint32_t length, PngFile& png)
 {
-    if (png.colourType == 0 || png.colourType == 4 || length == 0 || length % 3 != 0 || length > 3 * 256)
+    if (length == 0 || length % 3 != 0 || length > 3 * 256)
         return false;
     if (png.colourType != 3)
         return true;
@@ -92,6 +94,9 @@ bool ReadPalette(const uint8_t* data, uint32_t length, PngFile& png)
 }
 
 // Transparency: alpha for palette entries, or one colour made transparent.
+// Like other decoders we take the first that fits the picture and pass over
+// any other: the wrong size, a palette's before the palette, in a picture
+// with alpha of its own. True when it was taken.
 bool ReadTransparency(const uint8_t* data, uint32_t length, PngFile& png)
 {
     switch (png.colourType) {
@@ -99,24 +104,24 @@ bool ReadTransparency(const uint8_t* data, uint32_t length, PngFile& png)
         if (length != 2)
             return false;
         png.colourKey[0] = png.colourKey[1] = png.colourKey[2] = Big16(data);
+        png.bColourKey = true;
         break;
     case 2:
         if (length != 6)
             return false;
         for (int i = 0; i < 3; ++i)
             png.colourKey[i] = Big16(data + 2 * i);
+        png.bColourKey = true;
         break;
     case 3:
-        if (png.paletteEntries == 0 || length > png.paletteEntries)
+        if (png.paletteEntries == 0 || length == 0 || length > png.paletteEntries)
             return false;
         for (uint32_t i = 0; i < length; ++i)
             png.palette[i][3] = data[i];
-        png.bAlpha = true;
-        return true;
+        break;
     default:
-        return false;  // pictures with alpha have no use for it
+        return false;
     }
-    png.bColourKey = true;
     png.bAlpha = true;
     return true;
 }
@@ -256,17 +261,16 @@ Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png)
             png.pixelChunks.insert(png.pixelChunks.end(), kept.begin(), kept.end());
             return Trouble::None;
         } else if (keep) {
-            // Past the image data nothing the pixels depend on may come;
-            // before it each once, the palette before the transparency.
+            // Past the image data nothing the pixels depend on may come,
+            // nor a palette after the transparency of palette entries.
             bool sound = place == BeforeData;
             if (IsType(type, "PLTE"))
-                sound = sound && !palette && !transparency && ReadPalette(contents, length, png);
+                sound = sound && !transparency && ReadPalette(contents, length, png);
             else if (IsType(type, "tRNS"))
-                sound = sound && !transparency && ReadTransparency(contents, length, png);
+                transparency = transparency || ReadTransparency(contents, length, png);
             else
                 sound = false;
             palette = palette || IsType(type, "PLTE");
-            transparency = transparency || IsType(type, "tRNS");
             if (!sound)
                 return Trouble::PngDamaged;
         }
@@ -391,9 +395,10 @@ bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned 
 }
 
 CImageDataStream::CImageDataStream(const PngFile& png, bool checksums)
-    : m_window(png.read, png.dataBegin, png.dataEnd, c_cbDataWindow), m_bChecksums(checksums)
+    : m_window(png.read, png.dataBegin, png.dataEnd, c_cbDataWindow),
+      m_pInput(new (std::nothrow) uint8_t[c_cbInflateInput]), m_bChecksums(checksums)
 {
-    if (!m_window.Allocated())
+    if (!m_window.Allocated() || !m_pInput)
         m_trouble = Trouble::OutOfMemory;
 }
 
@@ -401,17 +406,40 @@ CImageDataStream::~CImageDataStream() = default;
 
 bool CImageDataStream::NextInput()
 {
+    size_t filled = 0;
+    while (filled < c_cbInflateInput && m_trouble == Trouble::None) {
+        if (m_nPiece == 0 && !NextPiece(m_pPiece, m_nPiece))
+            break;
+        if (filled == 0 && m_nPiece >= c_cbInflateInput / 2) {
+            m_pIn = m_pPiece;
+            m_nIn = m_nPiece;
+            m_nPiece = 0;
+            return true;
+        }
+        const size_t part = std::min(m_nPiece, c_cbInflateInput - filled);
+        std::memcpy(m_pInput.get() + filled, m_pPiece, part);
+        filled += part;
+        m_pPiece += part;
+        m_nPiece -= part;
+    }
+    m_pIn = m_pInput.get();
+    m_nIn = filled;
+    return filled > 0;
+}
+
+bool CImageDataStream::NextPiece(const uint8_t*& piece, size_t& size)
+{
     CFileWindow& file = m_window;
     for (;;) {
         if (m_nChunkLeft > 0) {
             if (!file.Ensure(1))
                 break;
-            m_nIn = size_t(std::min<uint64_t>(m_nChunkLeft, file.Available()));
-            m_pIn = file.At();
+            size = size_t(std::min<uint64_t>(m_nChunkLeft, file.Available()));
+            piece = file.At();
             if (m_bChecksums)
-                m_crc = Crc32(m_crc, m_pIn, m_nIn);
-            file.Skip(m_nIn);
-            m_nChunkLeft -= m_nIn;
+                m_crc = Crc32(m_crc, piece, size);
+            file.Skip(size);
+            m_nChunkLeft -= size;
             return true;
         }
         if (m_bChecksumDue) {
@@ -473,14 +501,17 @@ Trouble CImageDataStream::Read(uint8_t* out, size_t size)
 Trouble CImageDataStream::Finish(uint64_t slack)
 {
     uint8_t scratch[16 * 1024];
-    for (uint64_t left = slack + 1; !m_bEnded && m_trouble == Trouble::None;) {
-        // The stream may hold a little more than the rows, not more.
-        if (left == 0)
+    // The stream may hold a little more than the rows, not more: one byte
+    // past the slack is enough to tell.
+    for (uint64_t more = 0; !m_bEnded && m_trouble == Trouble::None;) {
+        if (more > slack)
             return m_trouble = Trouble::PngDamaged;
         uint8_t* out = scratch;
-        size_t room = size_t(std::min<uint64_t>(sizeof scratch, left));
+        size_t room = size_t(std::min<uint64_t>(sizeof scratch, slack + 1 - more));
         Inflate(out, room);
-        left -= size_t(out - scratch);
+        more += uint64_t(out - scratch);
+        if (m_bEnded && more > slack)
+            return m_trouble = Trouble::PngDamaged;
     }
     if (m_trouble != Trouble::None)
         return m_trouble;

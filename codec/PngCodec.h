@@ -197,9 +197,14 @@ public:
     Trouble Finish(uint64_t slack = c_cbImageDataSlack);
 
 private:
-    // The next piece of image data from the buffer into m_pIn, m_nIn; false
-    // at the image data's end or on trouble (m_trouble).
+    // The next input for the inflate into m_pIn, m_nIn: the image data of
+    // as many chunks as fill m_pInput (the inflate is slow at the end of its
+    // input), or a large piece where it lies. False at the image data's end
+    // or on trouble (m_trouble).
     bool NextInput();
+    // The next piece of a chunk's image data, in the window; false at the
+    // image data's end or on trouble.
+    bool NextPiece(const uint8_t*& piece, size_t& size);
     // Inflates into `out` until it is full or the stream ends.
     Trouble Inflate(uint8_t*& out, size_t& room);
 
@@ -210,6 +215,9 @@ private:
     uint32_t m_crc = 0;        // and its checksum so far
     const uint8_t* m_pIn = nullptr;  // what the inflate takes next
     size_t m_nIn = 0;
+    std::unique_ptr<uint8_t[]> m_pInput;
+    const uint8_t* m_pPiece = nullptr;  // what is left of a piece
+    size_t m_nPiece = 0;
     bool m_bChecksums;
     bool m_bEnded = false;
     Trouble m_trouble = Trouble::None;

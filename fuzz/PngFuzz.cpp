@@ -1,6 +1,8 @@
 // Feeds arbitrary bytes to the comparer's PNG reading: the structure checks,
 // then the decoder into both forms the comparison takes. Whatever comes back
-// must be a trouble or a picture of the size the header gave.
+// must be a trouble or a picture of the size the header gave, and libspng,
+// given the same bytes, must give the same pixels or refuse them too; we
+// refuse more only behind the rows (a stream that goes on, bytes after it).
 //
 // Random bytes almost never keep a chunk's checksum or a zlib stream whole,
 // so the mutator works inside them: it mutates the inflated image data now
@@ -8,6 +10,7 @@
 // that inputs reach the decoder and the row conversion.
 
 #include "PngCodec.h"
+#include "SpngReference.h"
 
 #include <zlib.h>
 
@@ -89,6 +92,56 @@ void MutateImageData(std::vector<Chunk>& chunks, size_t maxSize)
     }
 }
 
+// The bytes of a picture's rows as stored, each behind its filter type.
+uint64_t StoredBytes(const PngFile& png)
+{
+    if (!png.bInterlaced)
+        return uint64_t(png.height) * (1 + png.RowBytes(png.width));
+    static const int c_pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    uint64_t bytes = 0;
+    for (const auto& pass : c_pass) {
+        const int64_t width = png.width > pass[0] ? (png.width - pass[0] + pass[2] - 1) / pass[2] : 0;
+        const int64_t height = png.height > pass[1] ? (png.height - pass[1] + pass[3] - 1) / pass[3] : 0;
+        if (width > 0)
+            bytes += uint64_t(height) * (1 + png.RowBytes(int32_t(width)));
+    }
+    return bytes;
+}
+
+// Whether zlib finds the image data stream of `file` (pixel chunks only)
+// sound to its end: every byte inflated, its Adler-32 right, nothing after
+// it, no more than a little past the rows.
+bool StreamSound(const std::vector<uint8_t>& file, const PngFile& png)
+{
+    std::vector<uint8_t> stream;
+    std::vector<Chunk> chunks;
+    Split(file.data(), file.size(), chunks);
+    for (const Chunk& chunk : chunks) {
+        if (std::memcmp(chunk.type, "IDAT", 4) == 0)
+            stream.insert(stream.end(), chunk.data.begin(), chunk.data.end());
+    }
+    z_stream zs = {};
+    if (inflateInit(&zs) != Z_OK)
+        return false;
+    std::vector<uint8_t> out(1 << 16);
+    zs.next_in = stream.data();
+    zs.avail_in = uInt(stream.size());
+    uint64_t total = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        zs.next_out = out.data();
+        zs.avail_out = uInt(out.size());
+        status = inflate(&zs, Z_NO_FLUSH);
+        total += out.size() - zs.avail_out;
+        if (total > StoredBytes(png) + c_cbImageDataSlack)
+            break;
+    }
+    const bool sound = status == Z_STREAM_END && zs.avail_in == 0;
+    inflateEnd(&zs);
+    return sound;
+}
+
 } // namespace
 
 extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize, unsigned seed)
@@ -141,6 +194,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     Check(sound[0] == sound[1]);
+    std::vector<uint8_t> bytes;
+    Check(png.Bytes(bytes));
+    CImage reference;
+    const bool referenceSound = DecodeWithSpng(bytes.data(), bytes.size(), 4, reference);
+    const size_t pictureBytes = size_t(png.width) * size_t(png.height) * 4;
+    if (sound[1])
+        Check(referenceSound && std::memcmp(images[1].Row(0), reference.Row(0), pictureBytes) == 0);
+    // libspng stops at the last row: damage behind it is ours alone to find.
+    if (referenceSound && !sound[1])
+        Check(!StreamSound(bytes, png));
     if (!CPngRowDecoder::Streams(png))
         return 0;
     // Checked without decoding, a file is as sound as decoded.

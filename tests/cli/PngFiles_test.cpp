@@ -3,6 +3,7 @@
 // pixels; the alpha rule; the PNG difference image; hostile files.
 
 #include "BmpBuilder.h"
+#include "PngBuilder.h"
 #include "ImageFile.h"
 #include "PairCompare.h"
 #include "PngCodec.h"
@@ -14,147 +15,6 @@
 #include <fstream>
 
 namespace {
-
-uint32_t Crc(const uint8_t* data, size_t size)
-{
-    uint32_t crc = 0xFFFFFFFF;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int k = 0; k < 8; ++k)
-            crc = crc >> 1 ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(uint8_t(value >> shift));
-}
-
-void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data)
-{
-    Put32(out, uint32_t(data.size()));
-    const size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    Put32(out, Crc(out.data() + start, out.size() - start));
-}
-
-struct PngSpec
-{
-    int width = 5, height = 4;
-    uint8_t colourType = 2, bitDepth = 8;
-    bool interlaced = false;
-    std::vector<uint8_t> palette, trns;
-    // Sample values of pixel (x, y) in the file's own layout (one index for
-    // a palette image).
-    std::function<std::vector<uint8_t>(int x, int y)> samples;
-    int unknownFilterRow = -1;  // a row behind a filter type that does not exist
-    uint8_t filter = 0;  // the filter of every row of 8-bit samples, not interlaced
-};
-
-// A row of 8-bit samples filtered by PNG's `filter` (1 Sub, 2 Up, 3 Average,
-// 4 Paeth) against the row above, `bpp` bytes a pixel.
-std::vector<uint8_t> Filtered(const std::vector<uint8_t>& row, const std::vector<uint8_t>& above, int filter, size_t bpp)
-{
-    std::vector<uint8_t> out(row.size());
-    for (size_t i = 0; i < row.size(); ++i) {
-        const int a = i >= bpp ? row[i - bpp] : 0, b = above.empty() ? 0 : above[i];
-        const int c = i >= bpp && !above.empty() ? above[i - bpp] : 0;
-        const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-        const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-        const int predicted[5] = {0, a, b, (a + b) / 2, paeth};
-        out[i] = uint8_t(row[i] - predicted[filter]);
-    }
-    return out;
-}
-
-// Samples of a truecolour pixel function.
-std::function<std::vector<uint8_t>(int x, int y)> RgbSamples(const PixelFn& pixel)
-{
-    return [=](int x, int y) {
-        const Rgb c = pixel(x, y);
-        return std::vector<uint8_t>{c.r, c.g, c.b};
-    };
-}
-
-// Rows of packed samples, each behind filter byte 0; with Adam7 the seven
-// passes' sub-images one after the other.
-std::vector<uint8_t> RawRows(const PngSpec& spec)
-{
-    static const int c_pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-    std::vector<uint8_t> raw, above;
-    for (int p = 0; p < (spec.interlaced ? 7 : 1); ++p) {
-        const int* pass = spec.interlaced ? c_pass[p] : nullptr;
-        for (int y = pass ? pass[1] : 0; y < spec.height; y += pass ? pass[3] : 1) {
-            std::vector<uint8_t> bits;
-            for (int x = pass ? pass[0] : 0; x < spec.width; x += pass ? pass[2] : 1)
-                for (uint8_t s : spec.samples(x, y))
-                    bits.push_back(s);
-            if (bits.empty())
-                continue;
-            raw.push_back(y == spec.unknownFilterRow ? 5 : spec.filter);
-            if (spec.bitDepth >= 8) {
-                const std::vector<uint8_t> row =
-                    spec.filter ? Filtered(bits, above, spec.filter, bits.size() / size_t(spec.width)) : bits;
-                raw.insert(raw.end(), row.begin(), row.end());
-                above = bits;
-                continue;
-            }
-            for (size_t i = 0; i < bits.size(); i += 8 / spec.bitDepth) {
-                uint8_t byte = 0;
-                for (size_t k = 0; k < size_t(8 / spec.bitDepth); ++k)
-                    byte |= uint8_t((i + k < bits.size() ? bits[i + k] : 0) << (8 - spec.bitDepth * (k + 1)));
-                raw.push_back(byte);
-            }
-        }
-    }
-    return raw;
-}
-
-std::vector<uint8_t> BuildPng(const PngSpec& spec)
-{
-    const std::vector<uint8_t> raw = RawRows(spec);
-    std::vector<uint8_t> z = {0x78, 0x01};
-    for (size_t i = 0; i < raw.size() || i == 0; i += 65535) {
-        const size_t n = std::min<size_t>(65535, raw.size() - i);
-        z.push_back(i + n >= raw.size() ? 1 : 0);
-        z.insert(z.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(~n), uint8_t(~n >> 8)});
-        z.insert(z.end(), raw.begin() + long(i), raw.begin() + long(i + n));
-    }
-    uint32_t a = 1, b = 0;
-    for (uint8_t byte : raw)
-        a = (a + byte) % 65521, b = (b + a) % 65521;
-    Put32(z, b << 16 | a);
-
-    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, ihdr;
-    Put32(ihdr, uint32_t(spec.width));
-    Put32(ihdr, uint32_t(spec.height));
-    ihdr.insert(ihdr.end(), {spec.bitDepth, spec.colourType, 0, 0, uint8_t(spec.interlaced)});
-    Chunk(png, "IHDR", ihdr);
-    if (!spec.palette.empty())
-        Chunk(png, "PLTE", spec.palette);
-    if (!spec.trns.empty())
-        Chunk(png, "tRNS", spec.trns);
-    Chunk(png, "IDAT", z);
-    Chunk(png, "IEND", {});
-    return png;
-}
-
-// The same file with its image data in two chunks, the second from byte
-// `at` of the stream on.
-std::vector<uint8_t> SplitImageData(const std::vector<uint8_t>& png, size_t at)
-{
-    const size_t idat = size_t(std::search(png.begin(), png.end(), std::begin("IDAT"), std::end("IDAT") - 1) - png.begin());
-    const size_t length = size_t(png[idat - 4]) << 24 | size_t(png[idat - 3]) << 16 | size_t(png[idat - 2]) << 8 | png[idat - 1];
-    std::vector<uint8_t> out(png.begin(), png.begin() + long(idat) - 4);
-    Chunk(out, "IDAT", {png.begin() + long(idat) + 4, png.begin() + long(idat + 4 + at)});
-    Chunk(out, "IDAT", {png.begin() + long(idat + 4 + at), png.begin() + long(idat + 4 + length)});
-    out.insert(out.end(), png.begin() + long(idat + 8 + length), png.end());
-    return out;
-}
 
 // A 6-colour palette of Gradient's first pixels, and each pixel's index.
 std::vector<uint8_t> Palette()
@@ -428,11 +288,11 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
     // A header that claims another size, its checksum made right.
     const auto claiming = [&](uint32_t width, uint32_t height) {
         std::vector<uint8_t> out(png.begin(), png.begin() + 16), ihdr;
-        Put32(ihdr, width);
-        Put32(ihdr, height);
+        PutBig32(ihdr, width);
+        PutBig32(ihdr, height);
         out.insert(out.end(), ihdr.begin(), ihdr.end());
         out.insert(out.end(), png.begin() + 24, png.begin() + 29);
-        Put32(out, Crc(out.data() + 12, 17));
+        PutBig32(out, PngCrc(out.data() + 12, 17));
         out.insert(out.end(), png.begin() + 33, png.end());
         return out;
     };
@@ -446,9 +306,9 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
             std::vector<uint8_t> part(stream.begin() + long(parts[k].first), stream.begin() + long(parts[k].first + parts[k].second));
             if (flipLast && k + 1 == parts.size())
                 part.back() ^= 1;
-            Chunk(out, "IDAT", part);
+            PutChunk(out, "IDAT", part);
         }
-        Chunk(out, "IEND", {});
+        PutChunk(out, "IEND", {});
         return out;
     };
     // The rows' last stored block not marked final, then a block of the reserved type.
@@ -459,18 +319,18 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
     zlibAndMore.insert(zlibAndMore.end(), {1, 2, 3});
     zlibTwice.insert(zlibTwice.end(), zlib.begin(), zlib.end());
     std::vector<uint8_t> splitByChunk(png.begin(), png.begin() + long(idat) - 4);
-    Chunk(splitByChunk, "IDAT", {zlib.begin(), zlib.begin() + 10});
-    Chunk(splitByChunk, "ABCD", {});
-    Chunk(splitByChunk, "IDAT", {zlib.begin() + 10, zlib.end()});
-    Chunk(splitByChunk, "IEND", {});
+    PutChunk(splitByChunk, "IDAT", {zlib.begin(), zlib.begin() + 10});
+    PutChunk(splitByChunk, "ABCD", {});
+    PutChunk(splitByChunk, "IDAT", {zlib.begin() + 10, zlib.end()});
+    PutChunk(splitByChunk, "IEND", {});
     std::vector<uint8_t> unknownCritical(png.begin(), png.begin() + long(idat) - 4);
-    Chunk(unknownCritical, "ABCD", {});
+    PutChunk(unknownCritical, "ABCD", {});
     unknownCritical.insert(unknownCritical.end(), png.begin() + long(idat) - 4, png.end());
     std::vector<uint8_t> paletteAfter(png.begin(), png.end() - 12);
-    Chunk(paletteAfter, "PLTE", {1, 2, 3});
-    Chunk(paletteAfter, "IEND", {});
+    PutChunk(paletteAfter, "PLTE", {1, 2, 3});
+    PutChunk(paletteAfter, "IEND", {});
     std::vector<uint8_t> textChunk;
-    Chunk(textChunk, "tEXt", {'k', 0, 'v'});
+    PutChunk(textChunk, "tEXt", {'k', 0, 'v'});
     const auto withTail = [&](const std::vector<uint8_t>& tail) {
         auto out = png;
         out.insert(out.end(), tail.begin(), tail.end());
@@ -480,7 +340,7 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
         std::vector<uint8_t> out(png.begin(), png.begin() + long(idat) - 4), text = {'k', 0};
         text.resize(bytes, 'v');
         for (int k = 0; k < chunks; ++k)
-            Chunk(out, "tEXt", text);
+            PutChunk(out, "tEXt", text);
         if (badChecksum)
             out.back() ^= 1;
         out.insert(out.end(), png.begin() + long(idat) - 4, png.end());
