@@ -134,8 +134,8 @@ int PngFile::Samples() const
     return colourType >= 0 && colourType < 7 ? c_anSamples[colourType] : 0;
 }
 
-CFileWindow::CFileWindow(const PngReader& read, uint64_t begin, uint64_t end, size_t capacity)
-    : m_read(read), m_pBuffer(new (std::nothrow) uint8_t[capacity]), m_nCapacity(capacity), m_nBufferAt(begin),
+CFileWindow::CFileWindow(const PngFile& png, uint64_t begin, uint64_t end, size_t capacity)
+    : m_read(png.read), m_pBuffer(new (std::nothrow) uint8_t[capacity]), m_nCapacity(capacity), m_nDataAt(begin),
       m_nEnd(end)
 {
 }
@@ -149,10 +149,10 @@ bool CFileWindow::Ensure(size_t bytes)
     // What is left moves to the front, and the rest of the buffer is read.
     const size_t left = Available();
     std::memmove(m_pBuffer.get(), At(), left);
-    m_nBufferAt += m_nAt;
+    m_nDataAt += m_nAt;
     m_nAt = 0;
-    const size_t more = size_t(std::min<uint64_t>(m_nCapacity - left, m_nEnd - m_nBufferAt - left));
-    if (!m_read(m_nBufferAt + left, m_pBuffer.get() + left, more)) {
+    const size_t more = size_t(std::min<uint64_t>(m_nCapacity - left, m_nEnd - m_nDataAt - left));
+    if (!m_read(m_nDataAt + left, m_pBuffer.get() + left, more)) {
         m_nFull = left;
         m_bReadFailed = true;
         return false;
@@ -167,7 +167,7 @@ void CFileWindow::Skip(uint64_t bytes)
         m_nAt += size_t(bytes);
         return;
     }
-    m_nBufferAt += m_nAt + bytes;
+    m_nDataAt += m_nAt + bytes;
     m_nAt = m_nFull = 0;
 }
 
@@ -180,7 +180,7 @@ Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png)
 {
     png = PngFile();
     png.read = std::move(read);
-    CFileWindow file(png.read, 0, size, c_cbStructureWindow);
+    CFileWindow file(png, 0, size, c_cbStructureWindow);
     if (!file.Allocated())
         return Trouble::OutOfMemory;
     if (!file.Ensure(sizeof c_abSignature))
@@ -294,7 +294,7 @@ bool PngFile::Copy(const ByteSink& out) const
     if (!out(pixelChunks.data(), dataAt))
         return false;
     // The image data chunks as they stand in the file.
-    CFileWindow file(read, dataBegin, dataEnd, c_cbDataWindow);
+    CFileWindow file(*this, dataBegin, dataEnd, c_cbDataWindow);
     while (file.Offset() < dataEnd) {
         if (!file.Ensure(1) || !out(file.At(), file.Available()))
             return false;
@@ -366,17 +366,19 @@ bool PngFile::SameData(const PngFile& other, bool* sound) const
 {
     if (!LooksSame(other))
         return false;
-    CFileWindow mine(read, dataBegin, dataEnd, c_cbDataWindow);
-    CFileWindow theirs(other.read, other.dataBegin, other.dataEnd, c_cbDataWindow);
+    CFileWindow mine(*this, dataBegin, dataEnd, c_cbDataWindow);
+    CFileWindow theirs(other, other.dataBegin, other.dataEnd, c_cbDataWindow);
     CChunkChecker checker;
     while (mine.Offset() < dataEnd) {
-        if (!mine.Ensure(1) || !theirs.Ensure(mine.Available()) ||
-            std::memcmp(mine.At(), theirs.At(), mine.Available()) != 0)
+        if (!mine.Ensure(1))
+            return false;
+        const size_t part = std::min(mine.Available(), c_cbDataWindow);
+        if (!theirs.Ensure(part) || std::memcmp(mine.At(), theirs.At(), part) != 0)
             return false;
         if (sound)
-            checker.Take(mine.At(), mine.Available());
-        theirs.Skip(mine.Available());
-        mine.Skip(mine.Available());
+            checker.Take(mine.At(), part);
+        theirs.Skip(part);
+        mine.Skip(part);
     }
     if (sound)
         *sound = checker.Sound();
@@ -395,7 +397,7 @@ bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned 
 }
 
 CImageDataStream::CImageDataStream(const PngFile& png, bool checksums)
-    : m_window(png.read, png.dataBegin, png.dataEnd, c_cbDataWindow),
+    : m_window(png, png.dataBegin, png.dataEnd, c_cbDataWindow),
       m_pInput(new (std::nothrow) uint8_t[c_cbInflateInput]), m_bChecksums(checksums)
 {
     if (!m_window.Allocated() || !m_pInput)

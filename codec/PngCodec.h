@@ -145,21 +145,22 @@ bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned 
 // found without inflating all of it.
 constexpr uint64_t c_cbImageDataSlack = 1 << 20;
 
-// A stretch of a file, from `begin` to `end`, read a buffer at a time.
+// A stretch of a PNG file, from `begin` to `end`, read a buffer of
+// `capacity` at a time.
 class CFileWindow
 {
 public:
-    CFileWindow(const PngReader& read, uint64_t begin, uint64_t end, size_t capacity);
+    CFileWindow(const PngFile& png, uint64_t begin, uint64_t end, size_t capacity);
 
-    // At least `bytes` (at most the capacity) in the buffer from At(), read
-    // in as needed; false when the stretch ends first or the file cannot be
-    // read (ReadFailed).
+    // At least `bytes` (at most the capacity) from At(), read in as
+    // needed; false when the stretch ends first or the file cannot be read
+    // (ReadFailed).
     bool Ensure(size_t bytes);
     const uint8_t* At() const { return m_pBuffer.get() + m_nAt; }
     size_t Available() const { return m_nFull - m_nAt; }
-    // Moves on, past the buffer too.
+    // Moves on, past what is at hand too.
     void Skip(uint64_t bytes);
-    uint64_t Offset() const { return m_nBufferAt + m_nAt; }
+    uint64_t Offset() const { return m_nDataAt + m_nAt; }
     uint64_t End() const { return m_nEnd; }
     bool ReadFailed() const { return m_bReadFailed; }
     bool Allocated() const { return m_pBuffer != nullptr; }
@@ -168,10 +169,10 @@ private:
     const PngReader& m_read;
     std::unique_ptr<uint8_t[]> m_pBuffer;
     size_t m_nCapacity;
-    uint64_t m_nBufferAt;  // the buffer's first byte in the file
+    uint64_t m_nDataAt;  // the buffer's first byte in the file
     uint64_t m_nEnd;
-    size_t m_nFull = 0;   // bytes in the buffer
-    size_t m_nAt = 0;     // the next byte to take
+    size_t m_nFull = 0;  // bytes in the buffer
+    size_t m_nAt = 0;    // the next byte to take
     bool m_bReadFailed = false;
 };
 
