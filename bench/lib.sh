@@ -22,12 +22,17 @@ build_tools() {
   npm_tools
   cmake --preset native >/dev/null
   cmake --build --preset native -j "$(nproc)" --target tobrel-diff make_pair read_floor png_decode_floor >/dev/null
-  if ! ls "$tools"/node_modules/@odiff/*/odiff >/dev/null 2>&1 && [[ ! -d $tools/node_modules/odiff-bin ]]; then
+  # The peers, at the versions our figures name.
+  if ! grep -qs '"version": "4.5.0"' "$tools/node_modules/odiff-bin/package.json" ||
+     ! grep -qs '"version": "3.5.0"' "$tools/node_modules/@blazediff/bin/package.json"; then
     mkdir -p "$tools"
-    (cd "$tools" && npm install --silent --no-audit --no-fund odiff-bin >/dev/null)
+    (cd "$tools" && npm install --silent --no-audit --no-fund odiff-bin@4.5.0 @blazediff/bin@3.5.0 >/dev/null)
   fi
   odiff=$(find "$tools/node_modules" -type f -name 'odiff*' -path '*linux-x64*' -perm -u+x | head -n 1)
-  [[ -n $odiff ]] || { echo "odiff not found after npm install" >&2; exit 1; }
+  [[ -n $odiff ]] || odiff=$tools/node_modules/odiff-bin/bin/odiff
+  [[ -x $odiff ]] || { echo "odiff not found after npm install" >&2; exit 1; }
+  blazediff=$(find "$tools/node_modules/@blazediff" -type f -name blazediff -perm -u+x | head -n 1)
+  [[ -n $blazediff ]] || { echo "blazediff not found after npm install" >&2; exit 1; }
   mkdir -p "$data"
 }
 

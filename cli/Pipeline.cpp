@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -34,7 +35,7 @@ struct Band
 // judged and those around it, or the whole picture read in place.
 struct Window
 {
-    std::vector<uint8_t> buffer;
+    std::unique_ptr<uint8_t[]> buffer;  // left as allocated: every row is read in before it is used
     int32_t top = 0;     // the picture row at the buffer's start
     int32_t loaded = 0;  // the rows read so far
     bool bInPlace = false;
@@ -93,7 +94,7 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
     for (auto& set : sets) {
         for (int i = 0; i < readers; ++i) {
             if (!set[i].bInPlace)
-                set[i].buffer.resize(size_t(chunkRows + 2 * halo) * size_t(stride));
+                set[i].buffer.reset(new uint8_t[size_t(chunkRows + 2 * halo) * size_t(stride)]);
         }
     }
     // Fills `set` with the rows the band from `top` needs: those it shares
@@ -105,9 +106,9 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
             if (window.bInPlace)
                 return;
             const int32_t keep = std::max(0, top - halo), loaded = before[i].loaded;
-            uint8_t* buffer = window.buffer.data();
+            uint8_t* buffer = window.buffer.get();
             if (loaded > keep)
-                std::memcpy(buffer, before[i].buffer.data() + (keep - before[i].top) * stride,
+                std::memcpy(buffer, before[i].buffer.get() + (keep - before[i].top) * stride,
                             size_t(loaded - keep) * size_t(stride));
             window.top = keep;
             troubles[i] = files[i]->Next(wanted - loaded, buffer + (loaded - keep) * stride);

@@ -152,12 +152,20 @@ struct CPngRowDecoder::State
         while (count > 0 && trouble == Trouble::None) {
             const int32_t rows = int32_t(std::clamp<size_t>(c_cbBlock / stride, 1, size_t(count)));
             const size_t bytes = size_t(rows) * stride;
-            if (block.size() < bytes + c_cbUnfilterSlack && !Grow(block, bytes + c_cbUnfilterSlack))
-                return false;
-            if ((trouble = stream.Read(block.data(), bytes)) != Trouble::None)
+            if (blockSize < bytes + c_cbUnfilterSlack) {
+                // Left as allocated: the stream fills what is read.
+                blockSize = bytes + c_cbUnfilterSlack;
+                block.reset(new (std::nothrow) uint8_t[blockSize]);
+                if (!block) {
+                    trouble = Trouble::OutOfMemory;
+                    return false;
+                }
+                std::memset(block.get() + bytes, 0, c_cbUnfilterSlack);
+            }
+            if ((trouble = stream.Read(block.get(), bytes)) != Trouble::None)
                 return false;
             for (int32_t k = 0; k < rows; ++k) {
-                uint8_t* row = block.data() + size_t(k) * stride;
+                uint8_t* row = block.get() + size_t(k) * stride;
                 const uint8_t* prior = k > 0 ? row - stride : above.data();
                 if (row[0] > 4) {
                     trouble = Trouble::PngDamaged;
@@ -169,7 +177,7 @@ struct CPngRowDecoder::State
                     return false;
                 }
             }
-            std::memcpy(above.data() + 1, block.data() + size_t(rows - 1) * stride + 1, rowBytes);
+            std::memcpy(above.data() + 1, block.get() + size_t(rows - 1) * stride + 1, rowBytes);
             count -= rows;
         }
         return trouble == Trouble::None;
@@ -198,7 +206,8 @@ struct CPngRowDecoder::State
     CImageDataStream stream;
     CConverter converter;
     size_t bpp = 1;
-    std::vector<uint8_t> block;
+    std::unique_ptr<uint8_t[]> block;
+    size_t blockSize = 0;
     std::vector<uint8_t> above;
     Trouble trouble = Trouble::None;
 };
