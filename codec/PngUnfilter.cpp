@@ -108,20 +108,22 @@ __attribute__((target("sse4.1"))) void AverageSse41(uint8_t* row, const uint8_t*
 template <size_t Bpp>
 __attribute__((target("sse4.1"))) void PaethSse41(uint8_t* row, const uint8_t* prior, size_t bytes)
 {
-    const __m128i zero = _mm_setzero_si128();
-    // Left, above and above left, widened to 16 bits.
+    // In 16-bit lanes throughout: left, above, above left and the stored
+    // byte. Only the left pixel carries from one pixel to the next, so the
+    // rest is worked out beside that chain.
+    const __m128i zero = _mm_setzero_si128(), low = _mm_set1_epi16(0xFF);
     __m128i a = zero, c = zero;
-    __m128i x = _mm_cvtsi32_si128(int(Load32(row)));
+    __m128i x = _mm_cvtepu8_epi16(_mm_cvtsi32_si128(int(Load32(row))));
     for (size_t i = 0; i < bytes; i += Bpp) {
-        const __m128i next = _mm_cvtsi32_si128(int(Load32(row + i + Bpp)));
-        const __m128i b = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(Load32(prior + i))), zero);
-        const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
-        const __m128i pa = _mm_abs_epi16(bc), pb = _mm_abs_epi16(ac), pc = _mm_abs_epi16(_mm_add_epi16(bc, ac));
+        const __m128i next = _mm_cvtepu8_epi16(_mm_cvtsi32_si128(int(Load32(row + i + Bpp))));
+        const __m128i b = _mm_cvtepu8_epi16(_mm_cvtsi32_si128(int(Load32(prior + i))));
+        const __m128i bc = _mm_sub_epi16(b, c), pa = _mm_abs_epi16(bc);
+        const __m128i ac = _mm_sub_epi16(a, c);
+        const __m128i pb = _mm_abs_epi16(ac), pc = _mm_abs_epi16(_mm_add_epi16(bc, ac));
         const __m128i bOrC = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(pb, pc));
         const __m128i predictor = _mm_blendv_epi8(a, bOrC, _mm_cmpgt_epi16(pa, _mm_min_epi16(pb, pc)));
-        const __m128i value = _mm_add_epi8(x, _mm_packus_epi16(predictor, predictor));
-        Store32(row + i, uint32_t(_mm_cvtsi128_si32(value)));
-        a = _mm_unpacklo_epi8(value, zero);
+        a = _mm_and_si128(_mm_add_epi16(x, predictor), low);
+        Store32(row + i, uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(a, zero))));
         c = b;
         x = next;
     }
