@@ -75,15 +75,31 @@ inline void Store32(uint8_t* p, uint32_t value)
 
 #if TOBREL_X86
 
+// Sub adds up the row pixel by pixel: a prefix sum. Sixteen bytes hold
+// five three-byte pixels or four four-byte ones; they are summed among
+// themselves by shifting (none of that waits on the pixels before), and
+// only then is the last pixel before them added to each. A step stores all
+// sixteen bytes: with three-byte pixels the last is the next step's, which
+// was loaded before and is stored again.
 template <size_t Bpp>
 __attribute__((target("sse4.1"))) void SubSse41(uint8_t* row, size_t bytes)
 {
-    __m128i a = _mm_setzero_si128();
-    __m128i x = _mm_cvtsi32_si128(int(Load32(row)));
-    for (size_t i = 0; i < bytes; i += Bpp) {
-        const __m128i next = _mm_cvtsi32_si128(int(Load32(row + i + Bpp)));
-        a = _mm_add_epi8(x, a);
-        Store32(row + i, uint32_t(_mm_cvtsi128_si32(a)));
+    constexpr size_t c_nStep = Bpp == 3 ? 15 : 16;
+    // The last pixel summed so far, in every pixel's place.
+    alignas(16) static constexpr int8_t c_aLast3[16] = {12, 13, 14, 12, 13, 14, 12, 13, 14, 12, 13, 14, 12, 13, 14, -1};
+    alignas(16) static constexpr int8_t c_aLast4[16] = {12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15, 12, 13, 14, 15};
+    const __m128i last = _mm_load_si128(reinterpret_cast<const __m128i*>(Bpp == 3 ? c_aLast3 : c_aLast4));
+    __m128i sum = _mm_setzero_si128();
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+    for (size_t i = 0; i < bytes; i += c_nStep) {
+        const __m128i next = i + c_nStep < bytes ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + c_nStep))
+                                                 : _mm_setzero_si128();
+        x = _mm_add_epi8(x, _mm_slli_si128(x, Bpp));
+        x = _mm_add_epi8(x, _mm_slli_si128(x, 2 * Bpp));
+        if constexpr (Bpp == 3)
+            x = _mm_add_epi8(x, _mm_slli_si128(x, 12));
+        sum = _mm_add_epi8(x, _mm_shuffle_epi8(sum, last));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), sum);
         x = next;
     }
 }
@@ -222,7 +238,7 @@ void Unfilter(int type, uint8_t* row, const uint8_t* prior, size_t bytes, size_t
     const bool vector = bpp == 3 || bpp == 4;
     // What the kernels spill past the row is put back: rows may follow each
     // other in one buffer.
-    uint8_t after[4];
+    uint8_t after[c_cbUnfilterSlack];
     std::memcpy(after, row + bytes, sizeof after);
 #if TOBREL_X86
     if (vector && kernel == UnfilterKernel::Sse41)

@@ -19,7 +19,7 @@ bool IsUnfilterKernelSupported(UnfilterKernel kernel);
 UnfilterKernel BestUnfilterKernel();
 
 // The bytes a kernel may read past the end of a row and of the row above
-// (it writes none): the buffers holding them leave this much room.
+// (it writes none that stay): the buffers holding them leave this much room.
 constexpr size_t c_cbUnfilterSlack = 16;
 
 // Unfilters `bytes` bytes of `row` by filter `type` (0 to 4; a caller
