@@ -8,6 +8,8 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <condition_variable>
+#include <mutex>
 
 namespace {
 
@@ -42,6 +44,23 @@ struct Window
     ImageView view;
 };
 
+// Windows each file has: the one judged, the one being filled, and one to
+// run ahead into when a file decodes faster for a while.
+constexpr int c_nWindows = 3;
+
+// One file's chunks of rows, filled in order into a ring of windows: by a
+// thread of its own, independent of the other file's, or without one when
+// the judge comes to them.
+struct FileRows
+{
+    Window windows[c_nWindows];
+    int32_t filled = 0;  // chunks filled (under the pipeline's lock)
+    bool bDone = false;  // no more will be: all filled, trouble, or stopped
+    Trouble trouble = Trouble::None;
+    std::exception_ptr error;
+    std::thread thread;
+};
+
 } // namespace
 
 void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRowConsumer* const> consumers,
@@ -54,102 +73,153 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
     const int64_t pixels = int64_t(width) * height;
     const size_t threads = size_t(std::clamp<int64_t>(pixels / c_nPixelsPerThread, 1, std::max(setup.threads, 1)));
     COrderedPool pool(threads);
-    // Decoding is the slow part of most pairs: with threads to spare both
-    // files are read at once, whatever their size, and the next rows while
-    // these are judged.
+    // Decoding is the slow part of most pairs: with threads to spare each
+    // file is read on a thread of its own, whatever its size, ahead of the
+    // judge and of the other file.
     const bool ahead = setup.threads > 1;
-    COrderedPool readPool(ahead ? size_t(readers) : 1);
 
-    // Two sets of windows: one judged while the other is filled.
-    Window sets[2][2];
-    Trouble troubles[2] = {};
-    const auto failed = [&] {
-        for (int i = 0; i < readers; ++i) {
-            if (troubles[i] != Trouble::None) {
-                result.trouble = troubles[i];
-                result.troubled = i;
-                return true;
-            }
-        }
-        return false;
-    };
+    FileRows rows[2];
     for (int i = 0; i < readers; ++i) {
-        Window& window = sets[0][i];
-        window.bInPlace = channels == 3 && !setup.bFileOrder && files[i]->MappedPicture(window.view);
-        sets[1][i].bInPlace = window.bInPlace;
-        sets[1][i].view = window.view;
-        if (!window.bInPlace)
-            troubles[i] = files[i]->Start(channels, setup.bFileOrder);
+        FileRows& file = rows[i];
+        ImageView whole;
+        const bool inPlace = channels == 3 && !setup.bFileOrder && files[i]->MappedPicture(whole);
+        for (Window& window : file.windows) {
+            window.bInPlace = inPlace;
+            window.view = whole;
+        }
+        if (!inPlace && (file.trouble = files[i]->Start(channels, setup.bFileOrder)) != Trouble::None) {
+            result.trouble = file.trouble;
+            result.troubled = i;
+            return;
+        }
     }
-    if (failed())
-        return;
 
     const int32_t halo = setup.bPlaces && setup.rule->bAntialiasing ? c_nHalo : 0;
-    // Pictures read in place are there whole: one band of bands.
-    const bool inPlace = sets[0][0].bInPlace && sets[0][readers - 1].bInPlace;
+    // Pictures read in place are there whole: one chunk.
+    const bool inPlace = rows[0].windows[0].bInPlace && rows[readers - 1].windows[0].bInPlace;
     const int32_t chunkRows =
         inPlace ? std::max(height, 1)
                 : int32_t(std::clamp<int64_t>(int64_t(c_cbChunk) / std::max<ptrdiff_t>(stride, 1), c_nBandRows,
                                               std::max(height, 1)));
-    for (auto& set : sets) {
-        for (int i = 0; i < readers; ++i) {
-            if (!set[i].bInPlace)
-                set[i].buffer.reset(new uint8_t[size_t(chunkRows + 2 * halo) * size_t(stride)]);
+    const int32_t chunks = (height + chunkRows - 1) / chunkRows;
+    for (int i = 0; i < readers; ++i) {
+        for (Window& window : rows[i].windows) {
+            if (!window.bInPlace)
+                window.buffer.reset(new uint8_t[size_t(chunkRows + 2 * halo) * size_t(stride)]);
         }
     }
-    // Fills `set` with the rows the band from `top` needs: those it shares
-    // with the band before (in `before`), then the next from the files.
-    const auto fill = [&](Window* set, const Window* before, int32_t top) {
+
+    // Fills file i's window for chunk k with the rows the chunk needs: those
+    // it shares with the chunk before, then the next from the file.
+    const auto fill = [&](int i, int32_t k) {
+        FileRows& file = rows[i];
+        Window& window = file.windows[k % c_nWindows];
+        if (window.bInPlace)
+            return;
+        const Window none;
+        const Window& before = k > 0 ? file.windows[(k - 1) % c_nWindows] : none;
+        const int32_t top = k * chunkRows;
         const int32_t wanted = std::min(height, std::min(height, top + chunkRows) + halo);
-        readPool.RunAll(size_t(readers), [&](size_t i) {
-            Window& window = set[i];
-            if (window.bInPlace)
-                return;
-            const int32_t keep = std::max(0, top - halo), loaded = before[i].loaded;
-            uint8_t* buffer = window.buffer.get();
-            if (loaded > keep)
-                std::memcpy(buffer, before[i].buffer.get() + (keep - before[i].top) * stride,
-                            size_t(loaded - keep) * size_t(stride));
-            window.top = keep;
-            troubles[i] = files[i]->Next(wanted - loaded, buffer + (loaded - keep) * stride);
-            window.loaded = wanted;
-            window.view = {width, height, channels, buffer, stride, keep};
-        });
+        const int32_t keep = std::max(0, top - halo), loaded = before.loaded;
+        uint8_t* buffer = window.buffer.get();
+        if (loaded > keep)
+            std::memcpy(buffer, before.buffer.get() + (keep - before.top) * stride, size_t(loaded - keep) * size_t(stride));
+        window.top = keep;
+        window.loaded = wanted;
+        window.view = {width, height, channels, buffer, stride, keep};
+        file.trouble = files[i]->Next(wanted - std::max(loaded, keep), buffer + (std::max(loaded, keep) - keep) * stride);
     };
 
-    const Window none[2];
-    fill(sets[0], none, 0);
-    if (failed())
-        return;
-    int current = 0;
-    for (int32_t top = 0; top < height;) {
-        const int32_t end = std::min(height, top + chunkRows);
-        const Window* set = sets[current];
-        Window* next = sets[1 - current];
-        // The next rows are read on a thread of their own meanwhile; an
-        // exception there comes out here, after it joined.
-        std::exception_ptr readError;
-        std::jthread reader;
-        if (end < height) {
-            const auto read = [&] {
-                try {
-                    fill(next, set, end);
-                } catch (...) {
-                    readError = std::current_exception();
-                }
-            };
-            // Without a thread to spare (the system may refuse one), here.
-            try {
-                if (ahead)
-                    reader = std::jthread(read);
-            } catch (const std::system_error&) {
+    // The readers' threads wait for a window the judge has let go of, and
+    // the judge for a chunk both have filled.
+    std::mutex mutex;
+    std::condition_variable changed;
+    int32_t released = 0;  // chunks judged
+    bool stop = false;
+    const auto read = [&](int i) {
+        FileRows& file = rows[i];
+        for (int32_t k = 0; k < chunks; ++k) {
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || released > k - c_nWindows; });
+                if (stop)
+                    break;
             }
-            if (!reader.joinable())
-                read();
+            try {
+                fill(i, k);
+            } catch (...) {
+                file.error = std::current_exception();
+            }
+            std::lock_guard lock(mutex);
+            file.filled = k + 1;
+            if (file.error || file.trouble != Trouble::None)
+                break;
+            changed.notify_all();
         }
+        std::lock_guard lock(mutex);
+        file.bDone = true;
+        changed.notify_all();
+    };
+    // However the judging ends, the readers stop and are joined.
+    struct Joiner
+    {
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& stop;
+        FileRows* rows;
+        ~Joiner()
+        {
+            {
+                std::lock_guard lock(mutex);
+                stop = true;
+            }
+            changed.notify_all();
+            for (int i = 0; i < 2; ++i) {
+                if (rows[i].thread.joinable())
+                    rows[i].thread.join();
+            }
+        }
+    } joiner{mutex, changed, stop, rows};
+    for (int i = 0; i < readers && ahead && chunks > 0; ++i) {
+        if (rows[i].windows[0].bInPlace)
+            continue;
+        // Without a thread to spare (the system may refuse one), the judge
+        // fills the windows itself.
+        try {
+            rows[i].thread = std::thread(read, i);
+        } catch (const std::system_error&) {
+        }
+    }
+    // Chunk k of file i, filled: by its thread, or here. False on trouble.
+    const auto ready = [&](int i, int32_t k) {
+        FileRows& file = rows[i];
+        if (file.windows[0].bInPlace)
+            return true;
+        if (!file.thread.joinable()) {
+            fill(i, k);
+            file.filled = k + 1;
+        } else {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return file.filled > k || file.bDone; });
+        }
+        if (file.error)
+            std::rethrow_exception(file.error);
+        if (file.filled <= k || file.trouble != Trouble::None) {
+            result.trouble = file.trouble != Trouble::None ? file.trouble : Trouble::CannotRead;
+            result.troubled = i;
+            return false;
+        }
+        return true;
+    };
 
-        const ImageView& first = set[0].view;
-        const ImageView& second = set[readers - 1].view;
+    for (int32_t chunk = 0; chunk < chunks; ++chunk) {
+        const int32_t top = chunk * chunkRows, end = std::min(height, top + chunkRows);
+        for (int i = 0; i < readers; ++i) {
+            if (!ready(i, chunk))
+                return;
+        }
+        const ImageView& first = rows[0].windows[chunk % c_nWindows].view;
+        const ImageView& second = rows[readers - 1].windows[chunk % c_nWindows].view;
         const CPixelJudge judge(first, second, *setup.rule);
         const size_t bands = size_t((end - top + c_nBandRows - 1) / c_nBandRows);
         const auto judgeBand = [&](size_t k) {
@@ -192,28 +262,20 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
             }
             return true;
         };
-        try {
-            pool.Run(bands, 2 * pool.Helpers() + 2, judgeBand, takeBand);
-        } catch (...) {
-            if (reader.joinable())
-                reader.join();
-            throw;
-        }
-        if (reader.joinable())
-            reader.join();
-        if (readError)
-            std::rethrow_exception(readError);
+        pool.Run(bands, 2 * pool.Helpers() + 2, judgeBand, takeBand);
         if (stopped) {
             result.bStopped = true;
             return;
         }
-        if (failed())
-            return;
-        current = 1 - current;
-        top = end;
+        {
+            std::lock_guard lock(mutex);
+            released = chunk + 1;
+        }
+        changed.notify_all();
     }
     // Both files, the one not read too: neither may have changed.
-    readPool.RunAll(2, [&](size_t i) { troubles[i] = files[i]->Finish(); });
+    Trouble troubles[2] = {};
+    COrderedPool(ahead ? 2 : 1).RunAll(2, [&](size_t i) { troubles[i] = files[i]->Finish(); });
     for (int i = 0; i < 2 && result.trouble == Trouble::None; ++i) {
         result.trouble = troubles[i];
         result.troubled = i;
