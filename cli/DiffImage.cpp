@@ -7,7 +7,52 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace {
+
+// The first picture dimmed, as the difference image shows it under its
+// marks: a third of each channel, lifted by 24. v / 3 is (v * 171) >> 9 for
+// every byte.
+inline uint8_t Dim(unsigned v)
+{
+    return uint8_t(((v * 171) >> 9) + 24);
+}
+
+// Three-byte pixels dimmed from `source` into `target`, red and blue
+// swapped with `swap`: five pixels a step with SSSE3, as many as fit
+// within both rows; the pixels done.
+#if defined(__x86_64__)
+__attribute__((target("ssse3"))) size_t DimPixelsSsse3(const uint8_t* source, size_t pixels, bool swap,
+                                                       uint8_t* target)
+{
+    const __m128i order = swap ? _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15)
+                               : _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i third = _mm_set1_epi16(171), lift = _mm_set1_epi8(24), zero = _mm_setzero_si128();
+    size_t x = 0;
+    for (; 3 * x + 16 <= 3 * pixels; x += 5) {
+        const __m128i in = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 3 * x)), order);
+        const __m128i low = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(in, zero), third), 9);
+        const __m128i high = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(in, zero), third), 9);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 3 * x),
+                         _mm_add_epi8(_mm_packus_epi16(low, high), lift));
+    }
+    return x;
+}
+
+size_t DimPixels(const uint8_t* source, size_t pixels, bool swap, uint8_t* target)
+{
+    static const bool s_bSsse3 = __builtin_cpu_supports("ssse3");
+    return s_bSsse3 ? DimPixelsSsse3(source, pixels, swap, target) : 0;
+}
+#else
+size_t DimPixels(const uint8_t*, size_t, bool, uint8_t*)
+{
+    return 0;
+}
+#endif
 
 } // namespace
 
@@ -40,8 +85,6 @@ CDiffPainter::CDiffPainter(int32_t width, int channels, bool mask, RowLayout sou
     : m_nChannels(channels), m_bMask(mask), m_source(source), m_bRgb(rgb),
       m_row(size_t(width) * size_t(channels))
 {
-    for (int v = 0; v < 256; ++v)
-        m_dim[v] = uint8_t(v / 3 + 24);
 }
 
 const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
@@ -53,10 +96,13 @@ const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
     } else {
         const uint8_t* source = row.first;
         const int red = m_bRgb ? 0 : 2, sourceRed = m_source.bRedFirst ? 0 : 2;
-        for (size_t x = 0; x < width; ++x, source += m_source.channels, pixels += m_nChannels) {
-            pixels[red] = m_dim[source[sourceRed]];
-            pixels[1] = m_dim[source[1]];
-            pixels[2 - red] = m_dim[source[2 - sourceRed]];
+        const size_t done = m_source.channels == 3 && m_nChannels == 3 ? DimPixels(source, width, red != sourceRed, pixels) : 0;
+        source += done * size_t(m_source.channels);
+        pixels += done * size_t(m_nChannels);
+        for (size_t x = done; x < width; ++x, source += m_source.channels, pixels += m_nChannels) {
+            pixels[red] = Dim(source[sourceRed]);
+            pixels[1] = Dim(source[1]);
+            pixels[2 - red] = Dim(source[2 - sourceRed]);
         }
         pixels = m_row.data();
     }

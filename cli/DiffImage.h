@@ -30,7 +30,6 @@ private:
     bool m_bMask;
     RowLayout m_source;
     bool m_bRgb;
-    uint8_t m_dim[256];
     std::vector<uint8_t> m_row;
     std::vector<std::pair<int32_t, int32_t>> m_spans;
 };

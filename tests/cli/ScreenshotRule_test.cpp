@@ -116,9 +116,10 @@ TEST(ScreenshotRule, JudgesByTheExactRuleAsThePlainCountDoes)
 TEST(ScreenshotRule, MarksEachKindOfPixelInTheDifferenceImage)
 {
     TempDir dir;
-    // A hard black edge in the first picture; the second softens one pixel
-    // of it to grey (anti-aliasing) and changes a flat pixel outright.
-    const auto first = [](int x, int) { return x < 4 ? Rgb{255, 255, 255} : Rgb{0, 0, 0}; };
+    // A hard edge from orange to black in the first picture; the second
+    // softens one pixel of it to grey (anti-aliasing) and changes a flat
+    // pixel outright.
+    const auto first = [](int x, int) { return x < 4 ? Rgb{250, 200, 40} : Rgb{0, 0, 0}; };
     const auto second = [&](int x, int y) {
         if (x == 4 && y == 3)
             return Rgb{128, 128, 128};
@@ -137,7 +138,8 @@ TEST(ScreenshotRule, MarksEachKindOfPixelInTheDifferenceImage)
     using Bgra = std::vector<uint8_t>;
     struct Case { const char* name; bool mask; Bgra counted, antialiased, ignored, other; };
     const Case cases[] = {
-        {"image.png", false, {0, 0, 255, 255}, {0, 255, 255, 255}, {128, 128, 128, 255}, {255 / 3 + 24, 255 / 3 + 24, 255 / 3 + 24, 255}},
+        {"image.png", false, {0, 0, 255, 255}, {0, 255, 255, 255}, {128, 128, 128, 255}, {40 / 3 + 24, 200 / 3 + 24, 250 / 3 + 24, 255}},
+        {"image.bmp", false, {0, 0, 255, 255}, {0, 255, 255, 255}, {128, 128, 128, 255}, {40 / 3 + 24, 200 / 3 + 24, 250 / 3 + 24, 255}},
         {"mask.png", true, {0, 0, 255, 255}, {0, 255, 255, 255}, {128, 128, 128, 255}, {0, 0, 0, 0}},
         {"mask.bmp", true, {0, 0, 255, 255}, {0, 255, 255, 255}, {128, 128, 128, 255}, {0, 0, 0, 255}},
     };
