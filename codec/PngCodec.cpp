@@ -390,7 +390,7 @@ bool PaletteIndicesValid(const uint8_t* row, int32_t width, int depth, unsigned 
     if (entries >= (1u << depth))
         return true;
     for (int32_t x = 0; x < width; ++x) {
-        if (PaletteIndex(row, x, depth) >= entries)
+        if (PackedSample(row, x, depth) >= entries)
             return false;
     }
     return true;

@@ -129,9 +129,12 @@ private:
     std::unique_ptr<State> m_pState;
 };
 
-// Index x of a row of packed `depth`-bit palette indices (1, 2, 4 or 8).
-inline unsigned PaletteIndex(const uint8_t* row, int32_t x, int depth)
+// Sample x of a row of packed `depth`-bit samples (1, 2, 4 or 8), the
+// first in the high bits: a grey level or a palette index.
+inline unsigned PackedSample(const uint8_t* row, int32_t x, int depth)
 {
+    if (depth == 8)
+        return row[x];
     const unsigned bit = unsigned(x) * unsigned(depth);
     return (row[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
 }

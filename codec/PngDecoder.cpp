@@ -32,15 +32,6 @@ int32_t PassSize(int32_t size, int start, int step)
     return size > start ? (size - start + step - 1) / step : 0;
 }
 
-// Sample x of a row of packed samples of `depth` bits (1, 2, 4 or 8).
-inline unsigned Sample(const uint8_t* row, int32_t x, int depth)
-{
-    if (depth == 8)
-        return row[x];
-    const unsigned bit = unsigned(x) * unsigned(depth);
-    return (row[bit / 8] >> (8 - depth - bit % 8)) & ((1u << depth) - 1);
-}
-
 // Writes one pixel as blue, green, red (or red first with `swap` off) and,
 // with four channels, alpha.
 template <int Channels>
@@ -182,7 +173,7 @@ private:
             // bits to 255, and so on.
             const unsigned scale = 255 / ((1u << depth) - 1);
             for (int32_t x = 0; x < pixels; ++x, out += Channels) {
-                const unsigned sample = Sample(row, x, depth);
+                const unsigned sample = PackedSample(row, x, depth);
                 const unsigned grey = sample * scale;
                 Put<Channels>(out, grey, grey, grey, png.bColourKey && sample == png.colourKey[0] ? 0 : 255, swap);
             }
@@ -192,7 +183,7 @@ private:
             if (!PaletteIndicesValid(row, pixels, depth, png.paletteEntries))
                 return false;
             for (int32_t x = 0; x < pixels; ++x, out += Channels) {
-                const uint8_t* colour = png.palette[Sample(row, x, depth)];
+                const uint8_t* colour = png.palette[PackedSample(row, x, depth)];
                 Put<Channels>(out, colour[0], colour[1], colour[2], colour[3], swap);
             }
             return true;
