@@ -115,8 +115,8 @@ public:
     // The whole picture of an interlaced file, finished.
     Trouble Interlaced(CImage& image);
     // In place of Rows and Finish: whether the picture decodes, found out
-    // with as little work as it takes (palette images are decoded, any
-    // other checked by CheckPngRows). None only when it does. Without
+    // with as little work as it takes (palette and interlaced pictures are
+    // decoded, any other checked by CheckPngRows). None only when it does. Without
     // `checksums` the image data chunks' checksums may be left unchecked,
     // for the caller to check.
     Trouble Check(bool checksums = true);

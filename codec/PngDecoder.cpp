@@ -329,10 +329,15 @@ Trouble CPngRowDecoder::Finish()
 
 Trouble CPngRowDecoder::Check(bool checksums)
 {
-    if (m_png.colourType != 3 || m_png.bInterlaced)
-        return CheckPngRows(m_png, checksums);
     if (!m_pState)
         return Trouble::OutOfMemory;
+    // An interlaced picture decodes only whole.
+    if (m_png.bInterlaced) {
+        CImage image;
+        return image.Allocate(m_png.width, m_png.height, m_nChannels) ? Interlaced(image) : Trouble::OutOfMemory;
+    }
+    if (m_png.colourType != 3)
+        return CheckPngRows(m_png, checksums);
     // Palette indices past the palette are found by converting the rows.
     std::vector<uint8_t> row(size_t(m_png.width) * size_t(m_nChannels));
     for (int32_t y = 0; y < m_png.height; ++y) {

@@ -420,6 +420,8 @@ TEST_F(PngFiles, DecodesTwinsOnceAndStillFindsTheirDamage)
     paeth.filter = 4;
     PngSpec indexed = shortPalette;
     indexed.samples = [](int x, int y) { return std::vector<uint8_t>{uint8_t((x + y) % 6)}; };
+    PngSpec interlaced = good;
+    interlaced.interlaced = true;
     PngSpec recoloured = indexed;
     recoloured.palette[0] ^= 0x40;  // index 0 another red
 
@@ -430,6 +432,7 @@ TEST_F(PngFiles, DecodesTwinsOnceAndStillFindsTheirDamage)
         {"Paeth rows against plain ones", BuildPng(paeth), goodBytes, 0, 0},
         {"the same image data under another palette", BuildPng(indexed), BuildPng(recoloured), 0, 0, 53},
         {"sound twins of two image data chunks", large, large, 0, 0},
+        {"interlaced twins", BuildPng(interlaced), BuildPng(interlaced), 0, 0},
         {"a bad checksum of the second image data chunk", badCrc(large), badCrc(large), int(Trouble::PngDamaged), 1},
         {"a row of an unknown filter type", BuildPng(filtered), BuildPng(filtered), int(Trouble::PngDamaged), 1},
         {"a bad image data checksum", badCrc(goodBytes), badCrc(goodBytes), int(Trouble::PngDamaged), 1},
