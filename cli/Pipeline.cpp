@@ -10,6 +10,7 @@
 #include <thread>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -120,6 +121,7 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
         const Window& before = k > 0 ? file.windows[(k - 1) % c_nWindows] : none;
         const int32_t top = k * chunkRows;
         const int32_t wanted = std::min(height, std::min(height, top + chunkRows) + halo);
+        // The chunk before read on to here or further: keep <= loaded.
         const int32_t keep = std::max(0, top - halo), loaded = before.loaded;
         uint8_t* buffer = window.buffer.get();
         if (loaded > keep)
@@ -127,7 +129,7 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
         window.top = keep;
         window.loaded = wanted;
         window.view = {width, height, channels, buffer, stride, keep};
-        file.trouble = files[i]->Next(wanted - std::max(loaded, keep), buffer + (std::max(loaded, keep) - keep) * stride);
+        file.trouble = files[i]->Next(wanted - loaded, buffer + (loaded - keep) * stride);
     };
 
     // The readers' threads wait for a window the judge has let go of, and
@@ -188,6 +190,7 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
         try {
             rows[i].thread = std::thread(read, i);
         } catch (const std::system_error&) {
+        } catch (const std::bad_alloc&) {
         }
     }
     // Chunk k of file i, filled: by its thread, or here. False on trouble.
