@@ -383,6 +383,19 @@ TEST_F(PngFiles, RefusesSixteenBitAndHostileFilesWithAReason)
             EXPECT_EQ(result.trouble.find("bad.png") != std::string::npos, c.expected != 0) << result.trouble;
         }
     }
+    // Damage in the first of several bands of a large picture, against a
+    // sound one, on either side: its own trouble, found where it is.
+    PngSpec large{1024, 512, 2, 8, false, {}, {}, RgbSamples(Gradient)};
+    const auto sound = m_dir.Write("sound.png", BuildPng(large));
+    large.unknownFilterRow = 3;
+    const auto damaged = m_dir.Write("damaged.png", BuildPng(large));
+    for (const bool list : {false, true}) {
+        for (const bool first : {true, false}) {
+            const Outcome result = first ? Compare(damaged, sound, 1, list) : Compare(sound, damaged, 1, list);
+            EXPECT_EQ(result.code, int(Trouble::PngDamaged)) << result.trouble << " " << list;
+            EXPECT_NE(result.trouble.find("damaged.png"), std::string::npos) << result.trouble;
+        }
+    }
 }
 
 // A file is taken for its twin, and decoded once, only when its image data
