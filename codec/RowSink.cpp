@@ -1,6 +1,7 @@
 #include "RowSink.h"
 
 #include "BmpFormat.h"
+#include "Inflate.h"
 
 #include <zlib.h>
 #ifdef TOBREL_ISAL
@@ -182,9 +183,9 @@ private:
         uint8_t head[8];
         PutBigEndian(head, uint32_t(bytes));
         std::memcpy(head + 4, type, 4);
-        uLong crc = crc32(0, head + 4, 4);
+        uint32_t crc = Crc32(head + 4, 4);
         if (bytes)
-            crc = crc32_z(crc, data, bytes);
+            crc = Crc32(crc, data, bytes);
         uint8_t tail[4];
         PutBigEndian(tail, uint32_t(crc));
         return m_out(head, sizeof head) && (bytes == 0 || m_out(data, bytes)) && m_out(tail, sizeof tail);
