@@ -16,7 +16,20 @@ Trouble CImageFile::Open(const std::string& path)
     const size_t available = size_t(std::min<uint64_t>(m_file.Size(), c_cbHeaders));
     if (!m_file.ReadAt(0, head, available))
         return Trouble::CannotRead;
-    m_bPng = IsPng(head, available);
+    m_format = SniffFormat(head, available);
+    m_bPng = m_format == ImageFormat::Png;
+    if (m_format != ImageFormat::Bmp && !m_bPng) {
+        const Trouble trouble = Blame(OpenRowDecoder(m_format, m_file, m_pLibrary));
+        if (trouble != Trouble::None)
+            return trouble;
+        m_nWidth = m_pLibrary->Width();
+        m_nHeight = m_pLibrary->Height();
+        // Coordinates of differences are kept in 16 bits, as BMP and PNG
+        // sides are.
+        if (m_nWidth > 65535 || m_nHeight > 65535)
+            return Trouble::ImageTooLarge;
+        return m_nWidth > 0 && m_nHeight > 0 ? Trouble::None : Trouble::NotBitmap;
+    }
     if (!m_bPng) {
         const Trouble trouble = TroubleOf(ParseBmpHeaders(head, available, m_file.Size(), m_layout));
         m_nWidth = m_layout.width;
@@ -45,7 +58,7 @@ int32_t CImageFile::RowsPerBand(size_t bytes) const
 bool CImageFile::MappedPicture(ImageView& picture) const
 {
     std::vector<uint8_t> unused;
-    return !m_bPng && m_pMapped && ReadRows(0, m_nHeight, unused, picture) == Trouble::None;
+    return m_format == ImageFormat::Bmp && m_pMapped && ReadRows(0, m_nHeight, unused, picture) == Trouble::None;
 }
 
 Trouble CImageFile::ReadRows(int32_t firstRow, int32_t endRow, std::vector<uint8_t>& buffer, ImageView& rows) const
@@ -99,6 +112,8 @@ Trouble CImageFile::Blame(Trouble trouble) const
 
 uint64_t CImageFile::StartMemory(int channels) const
 {
+    if (m_pLibrary)
+        return m_pLibrary->StartMemory(channels);
     return m_bPng && !CPngRowDecoder::Streams(m_png) ? PngDecodeMemory(m_png, channels) : 0;
 }
 
@@ -106,6 +121,8 @@ Trouble CImageFile::Start(int channels, bool fileOrder)
 {
     m_nChannels = channels;
     m_nNextRow = 0;
+    if (m_pLibrary)
+        return Blame(m_pLibrary->Start(channels));
     if (!m_bPng)
         return Trouble::None;
     m_pDecoder = std::make_unique<CPngRowDecoder>(m_png, channels, fileOrder);
@@ -126,6 +143,8 @@ Trouble CImageFile::Next(int32_t count, uint8_t* out)
     const size_t bytes = size_t(m_nWidth) * size_t(m_nChannels);
     if (m_pDecoder)
         return Blame(m_pDecoder->Rows(count, out));
+    if (m_pLibrary)
+        return Blame(m_pLibrary->Rows(count, out));
     if (m_bPng) {
         for (int32_t k = 0; k < count; ++k)
             std::memcpy(out + size_t(k) * bytes, m_whole.View().Row(top + k), bytes);
@@ -153,6 +172,10 @@ Trouble CImageFile::Next(int32_t count, uint8_t* out)
 
 Trouble CImageFile::Finish()
 {
+    if (m_pLibrary) {
+        if (const Trouble trouble = Blame(m_pLibrary->Finish()); trouble != Trouble::None)
+            return trouble;
+    }
     if (m_pDecoder) {
         const Trouble trouble = Blame(m_pDecoder->Finish());
         m_pDecoder.reset();

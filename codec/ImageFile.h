@@ -4,6 +4,7 @@
 #include "Image.h"
 #include "InputFile.h"
 #include "PngCodec.h"
+#include "RowDecoder.h"
 #include "Trouble.h"
 
 #include <memory>
@@ -14,11 +15,11 @@
 // them, one from each file, stay in the cache of the core that compares them.
 constexpr size_t c_cbReadBand = 256 * 1024;
 
-// One input of a comparison, a BMP or a PNG file told apart by its first
-// bytes: a row source. Open reads and checks what says whether the file can
+// One input of a comparison, a BMP, PNG, JPEG, WebP, TIFF or GIF file told
+// apart by its first bytes: a row source. Open reads and checks what says whether the file can
 // be compared; then Start, Next band after band from the top, and Finish
-// give the pixels without holding the picture (a PNG that decodes only whole,
-// interlaced, is decoded whole by Start). Decode gives the whole picture at
+// give the pixels without holding the picture (a picture that decodes only
+// whole, an interlaced PNG or a WebP, is decoded whole by Start). Decode gives the whole picture at
 // once, for those who want it.
 class CImageFile
 {
@@ -31,7 +32,11 @@ public:
     Trouble Open(const std::string& path);
     int32_t Width() const { return m_nWidth; }
     int32_t Height() const { return m_nHeight; }
-    bool HasAlpha() const { return m_bPng && m_png.bAlpha; }
+    ImageFormat Format() const { return m_format; }
+    bool HasAlpha() const { return m_bPng ? m_png.bAlpha : m_pLibrary && m_pLibrary->HasAlpha(); }
+    // After Finish: whether the file holds more pictures than the one
+    // compared, its first (an animated GIF, a TIFF of several pages).
+    bool MorePictures() const { return m_pLibrary && m_pLibrary->MorePictures(); }
     // The PNG as read, for decoding it a band of rows at a time.
     const PngFile* Png() const { return m_bPng ? &m_png : nullptr; }
     // Whether both are PNG files whose pixels come from the same bytes: the
@@ -52,8 +57,8 @@ public:
     uint64_t StartMemory(int channels) const;
     // Begins reading rows from the top in `channels` (3, or 4 with alpha:
     // 255 where the file has none), blue, green, red, or with `fileOrder`
-    // in the order the file stores them (red first in a PNG), which saves
-    // reordering where the order does not matter.
+    // in the order a PNG stores them (red first), which saves reordering
+    // where the order does not matter.
     Trouble Start(int channels, bool fileOrder = false);
     // The next `count` rows, width * channels bytes each, into `out`.
     Trouble Next(int32_t count, uint8_t* out);
@@ -87,7 +92,9 @@ private:
     const uint8_t* m_pMapped = nullptr;
     BmpLayout m_layout;
     PngFile m_png;
+    ImageFormat m_format = ImageFormat::Bmp;
     bool m_bPng = false;
+    std::unique_ptr<CRowDecoder> m_pLibrary;  // a format a library decodes
     int32_t m_nWidth = 0;
     int32_t m_nHeight = 0;
     // While reading rows:

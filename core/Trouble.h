@@ -23,6 +23,15 @@ enum class Trouble
     Png16Bit = 124,
     PngDamaged = 125,
     ReportNotWritten = 126,
+    JpegDamaged = 127,
+    WebpDamaged = 128,
+    TiffDamaged = 129,
+    GifDamaged = 130,
+    JpegCmyk = 131,
+    TiffDeepSamples = 132,
+    TiffLayout = 133,
+    WebpAnimated = 134,
+    FormatUnavailable = 135,
 };
 
 // The trouble a core result code stands for (0 is None).
