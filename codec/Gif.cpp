@@ -51,11 +51,17 @@ public:
             DGifCloseFile(m_pGif, &error);
     }
 
+    // Reads up to the first picture's rows, from the file's start: again
+    // for each reading.
     Trouble Open()
     {
         if (!m_source.stream.Allocated())
             return Trouble::OutOfMemory;
         int error = 0;
+        if (m_pGif)
+            DGifCloseFile(m_pGif, &error);
+        m_source.stream.Seek(0);
+        m_source.left = 0;
         m_pGif = DGifOpen(&m_source, ReadFunc, &error);
         if (!m_pGif)
             return Blame(error == D_GIF_ERR_NOT_ENOUGH_MEM ? Trouble::OutOfMemory : Trouble::GifDamaged);
@@ -116,6 +122,11 @@ public:
 
     Trouble Start(int channels) override
     {
+        if (m_bStarted) {
+            if (const Trouble trouble = Open(); trouble != Trouble::None)
+                return trouble;
+        }
+        m_bStarted = true;
         m_nChannels = channels;
         m_nNextRow = 0;
         try {
@@ -201,6 +212,7 @@ private:
     bool m_bInterlaced = false;
     uint8_t m_palette[256][4] = {};
     unsigned m_nColours = 0;
+    bool m_bStarted = false;
     // While reading rows:
     int m_nChannels = 3;
     int32_t m_nNextRow = 0;

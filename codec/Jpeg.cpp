@@ -24,8 +24,11 @@ public:
     explicit CJpegDecoder(const CInputFile& file) : m_stream(file) {}
     ~CJpegDecoder() override { JpegDecodeDelete(m_pJpeg); }
 
+    // Reads the header, from the file's start: again for each reading.
     Trouble Open()
     {
+        JpegDecodeDelete(m_pJpeg);
+        m_stream.Seek(0);
         if (!m_stream.Allocated() || !(m_pJpeg = JpegDecodeNew(Read, this)))
             return Trouble::OutOfMemory;
         uint32_t width = 0, height = 0;
@@ -41,6 +44,11 @@ public:
 
     Trouble Start(int channels) override
     {
+        if (m_bStarted) {
+            if (const Trouble trouble = Open(); trouble != Trouble::None)
+                return trouble;
+        }
+        m_bStarted = true;
         m_nChannels = channels;
         // The decoder's own buffers besides the coefficients are a few rows.
         return Status(JpegDecodeStart(m_pJpeg, channels, m_cbCoefficients + (64 << 20)));
@@ -70,6 +78,7 @@ private:
     JpegDecode* m_pJpeg = nullptr;
     uint64_t m_cbCoefficients = 0;
     int m_nChannels = 3;
+    bool m_bStarted = false;
 };
 
 } // namespace

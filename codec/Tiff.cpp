@@ -231,8 +231,9 @@ private:
         return Trouble::None;
     }
 
-    // The colour map, in 16 bits a sample; old writers stored 8, which
-    // shows as no entry over 255.
+    // The colour map, in 16 bits a sample, scaled down as libtiff's own
+    // tools and ImageMagick do (rounding down); old writers stored 8 bits,
+    // which shows as no entry over 255.
     bool ReadPalette()
     {
         uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
@@ -243,10 +244,7 @@ private:
         for (unsigned i = 0; i < entries; ++i)
             wide = wide || red[i] > 255 || green[i] > 255 || blue[i] > 255;
         const auto narrow = [wide](uint16_t value) {
-            if (!wide)
-                return uint8_t(value);
-            const unsigned v = value + 128u;
-            return uint8_t((v - (v >> 8)) >> 8);
+            return uint8_t(wide ? value / 257 : value);
         };
         for (unsigned i = 0; i < entries; ++i) {
             m_palette[i][0] = narrow(blue[i]);

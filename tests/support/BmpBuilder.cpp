@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -228,4 +229,10 @@ std::filesystem::path TempDir::Write(const std::string& name, const std::vector<
     if (!out)
         throw std::runtime_error("cannot write " + path.string());
     return path;
+}
+
+std::vector<uint8_t> ReadBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -67,6 +67,9 @@ std::wstring ColourText(int x, int y, const Rgb& c);
 // the process's locale.
 std::wstring WidePath(const std::filesystem::path& path);
 
+// A file's bytes; empty when it cannot be read.
+std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
+
 // A fresh folder, removed with the object. Its name holds the process id, so
 // the first folder a process makes also removes what killed runs left.
 class TempDir
