@@ -326,9 +326,11 @@ bool CReportPictures::Picture(CImageFile& file)
     const auto put = [this](const void* bytes, size_t count) { return m_pText->Put(bytes, count); };
     if (const PngFile* png = file.Png())
         return png->Copy(put) && m_pText->Finish();
-    const std::unique_ptr<CRowSink> sink = NewPngSink(put, file.Width(), file.Height(), 3, true);
-    std::vector<uint8_t> row(size_t(file.Width()) * 3);
-    bool ok = file.Start(3) == Trouble::None;
+    // Alpha stays where the file has it.
+    const int channels = file.HasAlpha() ? 4 : 3;
+    const std::unique_ptr<CRowSink> sink = NewPngSink(put, file.Width(), file.Height(), channels, true);
+    std::vector<uint8_t> row(size_t(file.Width()) * size_t(channels));
+    bool ok = file.Start(channels) == Trouble::None;
     for (int32_t y = 0; y < file.Height() && ok; ++y)
         ok = file.Next(1, row.data()) == Trouble::None && sink->Row(row.data());
     return ok && file.Finish() == Trouble::None && sink->Finish() && m_pText->Finish();

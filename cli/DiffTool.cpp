@@ -118,6 +118,8 @@ int Run(int argc, char** argv)
             Fail(result.message);
             trouble = true;
         }
+        if (const std::string note = MorePicturesNote(first, second, result); !note.empty())
+            WriteErrorLine("tobrel-diff: note: " + note);
         report.Pair(first, second, result);
     }
     if (!reportDir.empty() && !page.Finish(report.Head(first, second), report.Summary())) {

@@ -223,6 +223,8 @@ void Compare(Pair& pair, const PairOptions& options, PairResult& result)
     if (!setup.bPlaces)
         result.summary = found.summary;
     result.antialiased = found.antialiased;
+    result.morePictures[0] = fileA.MorePictures();
+    result.morePictures[1] = fileB.MorePictures();
     tally.Finish();
     result.passed = Passes(options, result.summary.count, result.compared);
 
@@ -254,6 +256,20 @@ void SetTrouble(PairResult& result, Trouble trouble, const std::string& where)
     result.list.Release();
 }
 
+std::string MorePicturesNote(const std::string& first, const std::string& second, const PairResult& result)
+{
+    std::string names;
+    for (int i = 0; i < 2; ++i) {
+        if (result.morePictures[i])
+            names += (names.empty() ? "" : " and ") + Printable(i ? second : first);
+    }
+    if (names.empty())
+        return names;
+    const bool both = result.morePictures[0] && result.morePictures[1];
+    return names + (both ? " hold" : " holds") + " more than one picture (an animation or pages); " +
+           (both ? "their first pictures are" : "its first picture is") + " compared";
+}
+
 void ComparePair(const std::string& first, const std::string& second, const PairOptions& options, PairResult& result)
 {
     result.trouble = Trouble::None;
@@ -265,6 +281,7 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
     result.passed = false;
     result.regions.clear();
     result.regionsLeftOut = 0;
+    result.morePictures[0] = result.morePictures[1] = false;
     result.reportImages.clear();
     result.reportFailure.clear();
     result.list.Clear();

@@ -49,6 +49,9 @@ struct PairResult
     bool passed = false;      // equal, or within the limits
     std::vector<DiffRegion> regions;  // with PairOptions::bRegions, largest first
     int64_t regionsLeftOut = 0;
+    // Which of the files holds more pictures than its first, the one
+    // compared (an animated GIF, a TIFF of pages).
+    bool morePictures[2] = {false, false};
     std::string reportImages;    // the report's pictures of the pair, when written
     std::string reportFailure;   // why they could not be written; the result stands
     DiffList list;            // with PairOptions::bList
@@ -58,7 +61,11 @@ struct PairResult
 // the limits allow.
 bool Passes(const PairOptions& options, int64_t count, int64_t compared);
 
-// Compares two files, BMP or PNG in any mix, by the rule of `options`. By
+// The note that a result's files hold more pictures than the compared
+// ones, naming them; empty when they do not.
+std::string MorePicturesNote(const std::string& first, const std::string& second, const PairResult& result);
+
+// Compares two files, BMP, PNG, JPEG, WebP, TIFF or GIF in any mix, by the rule of `options`. By
 // the exact rule a pixel differs when any channel differs by the tolerance
 // or more (alpha too, when either image has it; an image without counts as
 // opaque). The count and bounding box always come back; the regions, the

@@ -182,6 +182,8 @@ void CReport::FolderPair(const std::string& relative, const std::string& first, 
         std::string what = result.trouble != Trouble::None ? result.message : CountText(result);
         if (result.trouble == Trouble::None && result.summary.count == 0)
             what.replace(0, 1, "same");
+        if (const std::string note = MorePicturesNote(first, second, result); !note.empty())
+            what += " (" + note + ")";
         m_out.Put(Printable(relative) + ": " + what + "\n");
         PutRegions(result, "  ");
     }

@@ -231,6 +231,17 @@ bool ReadPair(CFields& fields, const json& object, const std::string& where, con
             return false;
         result.regions.push_back({box.left, box.top, box.right, box.bottom, count});
     }
+    if (const json* which = fields.Member(object, "more_pictures", where, true)) {
+        const std::string at = CFields::Join(where, "more_pictures");
+        if (!which->is_array() || which->empty() || which->size() > 2)
+            return fields.Fail(at, "not a list of \"first\" and \"second\"");
+        for (const json& name : *which) {
+            const bool first = name == "first";
+            if (!first && name != "second")
+                return fields.Fail(at, "not a list of \"first\" and \"second\"");
+            result.morePictures[first ? 0 : 1] = true;
+        }
+    }
     if (object.contains("images") && !fields.String(object, "images", where, pair.images))
         return false;
 
@@ -301,6 +312,14 @@ nlohmann::json PairJson(const std::string* relative, const std::string& first, c
     }
     pair["regions"] = regions;
     pair["regions_left_out"] = result.regionsLeftOut;
+    if (result.morePictures[0] || result.morePictures[1]) {
+        nlohmann::json which = nlohmann::json::array();
+        for (int i = 0; i < 2; ++i) {
+            if (result.morePictures[i])
+                which.push_back(i ? "second" : "first");
+        }
+        pair["more_pictures"] = which;
+    }
     return pair;
 }
 

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <vector>
+#include <memory>
 
 namespace {
 
@@ -129,11 +129,11 @@ public:
         m_bStarted = true;
         m_nChannels = channels;
         m_nNextRow = 0;
-        try {
-            m_indices.resize(size_t(m_frame.width) * size_t(m_bInterlaced ? m_frame.height : 1));
-        } catch (const std::bad_alloc&) {
+        // Not cleared: a picture that claims more rows than its data holds
+        // fails before it touches them.
+        m_pIndices.reset(new (std::nothrow) GifPixelType[size_t(m_frame.width) * size_t(m_bInterlaced ? m_frame.height : 1)]);
+        if (!m_pIndices)
             return Trouble::OutOfMemory;
-        }
         if (!m_bInterlaced)
             return Trouble::None;
         // Interlaced rows come in four passes: every eighth from the first,
@@ -142,7 +142,7 @@ public:
         static const int c_first[4] = {0, 4, 2, 1}, c_step[4] = {8, 8, 4, 2};
         for (int pass = 0; pass < 4; ++pass) {
             for (int y = c_first[pass]; y < m_frame.height; y += c_step[pass]) {
-                if (DGifGetLine(m_pGif, m_indices.data() + size_t(y) * size_t(m_frame.width), m_frame.width) ==
+                if (DGifGetLine(m_pGif, m_pIndices.get() + size_t(y) * size_t(m_frame.width), m_frame.width) ==
                     GIF_ERROR)
                     return Blame(Trouble::GifDamaged);
             }
@@ -160,10 +160,10 @@ public:
             const int y = m_nNextRow - m_frame.top;
             if (y < 0 || y >= m_frame.height)
                 continue;
-            const GifPixelType* indices = m_indices.data();
+            const GifPixelType* indices = m_pIndices.get();
             if (m_bInterlaced)
                 indices += size_t(y) * size_t(m_frame.width);
-            else if (DGifGetLine(m_pGif, m_indices.data(), m_frame.width) == GIF_ERROR)
+            else if (DGifGetLine(m_pGif, m_pIndices.get(), m_frame.width) == GIF_ERROR)
                 return Blame(Trouble::GifDamaged);
             uint8_t* pixel = out + size_t(m_frame.left) * size_t(m_nChannels);
             for (int x = 0; x < m_frame.width; ++x, pixel += m_nChannels) {
@@ -177,7 +177,7 @@ public:
 
     Trouble Finish() override
     {
-        m_indices = std::vector<GifPixelType>();
+        m_pIndices.reset();
         // Whether another picture follows; what lies behind the first does
         // not change it (many files lack their trailer).
         for (;;) {
@@ -216,7 +216,7 @@ private:
     // While reading rows:
     int m_nChannels = 3;
     int32_t m_nNextRow = 0;
-    std::vector<GifPixelType> m_indices;  // a row, or the whole interlaced picture
+    std::unique_ptr<GifPixelType[]> m_pIndices;  // a row, or the whole interlaced picture
 };
 
 } // namespace

@@ -37,6 +37,11 @@ public:
             return trouble;
         m_nWidth = int32_t(width);
         m_nHeight = int32_t(height);
+        // Every block costs at least a bit in a file of several scans (its
+        // first DC difference): a header that claims more blocks than the
+        // file has bits lies, and its coefficients are not allocated.
+        if (m_cbCoefficients / (64 * sizeof(int16_t)) > 8 * m_stream.Size())
+            return Trouble::JpegDamaged;
         return Trouble::None;
     }
 

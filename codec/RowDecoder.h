@@ -95,6 +95,7 @@ public:
     // or when it can no longer be read (Failed).
     size_t Next(const uint8_t*& data);
     uint64_t Offset() const { return m_nOffset; }
+    uint64_t Size() const { return m_file.Size(); }
     void Seek(uint64_t offset) { m_nOffset = offset; }
     bool Failed() const { return m_bFailed; }
     bool Allocated() const { return m_pBuffer != nullptr; }

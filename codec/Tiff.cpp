@@ -118,18 +118,14 @@ public:
     {
         m_nChannels = channels;
         m_nNextRow = 0;
-        try {
-            if (m_bTiled) {
-                m_band.resize(size_t(m_nTileHeight) * size_t(m_nWidth) * size_t(channels));
-                m_stored.resize(size_t(m_cbTile));
-                m_nBandTop = -1;
-            } else {
-                m_stored.resize(size_t(TIFFScanlineSize64(m_pTiff)));
-            }
-        } catch (const std::bad_alloc&) {
-            return Trouble::OutOfMemory;
-        }
-        return Trouble::None;
+        // Not cleared: a file that claims more than its data holds fails
+        // before it touches them.
+        m_nBandTop = -1;
+        const uint64_t stored = m_bTiled ? m_cbTile : uint64_t(TIFFScanlineSize64(m_pTiff));
+        m_pStored.reset(new (std::nothrow) uint8_t[size_t(stored)]);
+        if (m_bTiled)
+            m_pBand.reset(new (std::nothrow) uint8_t[size_t(m_nTileHeight) * size_t(m_nWidth) * size_t(channels)]);
+        return stored > 0 && m_pStored && (!m_bTiled || m_pBand) ? Trouble::None : Trouble::OutOfMemory;
     }
 
     Trouble Rows(int32_t count, uint8_t* out) override
@@ -139,9 +135,9 @@ public:
             if (m_nNextRow >= m_nHeight)
                 return Trouble::CannotRead;
             if (!m_bTiled) {
-                if (TIFFReadScanline(m_pTiff, m_stored.data(), uint32_t(m_nNextRow), 0) < 0)
+                if (TIFFReadScanline(m_pTiff, m_pStored.get(), uint32_t(m_nNextRow), 0) < 0)
                     return Blame(Trouble::TiffDamaged);
-                Convert(m_stored.data(), m_nWidth, out);
+                Convert(m_pStored.get(), m_nWidth, out);
                 continue;
             }
             const int32_t top = m_nNextRow / m_nTileHeight * m_nTileHeight;
@@ -149,15 +145,15 @@ public:
                 if (const Trouble trouble = ReadTiles(top); trouble != Trouble::None)
                     return trouble;
             }
-            std::memcpy(out, m_band.data() + size_t(m_nNextRow - top) * bytes, bytes);
+            std::memcpy(out, m_pBand.get() + size_t(m_nNextRow - top) * bytes, bytes);
         }
         return Trouble::None;
     }
 
     Trouble Finish() override
     {
-        m_stored = std::vector<uint8_t>();
-        m_band = std::vector<uint8_t>();
+        m_pStored.reset();
+        m_pBand.reset();
         return Blame(Trouble::None);
     }
 
@@ -298,12 +294,12 @@ private:
         const int32_t rows = std::min(m_nTileHeight, m_nHeight - top);
         const tmsize_t rowBytes = TIFFTileRowSize(m_pTiff);
         for (int32_t left = 0; left < m_nWidth; left += m_nTileWidth) {
-            if (TIFFReadTile(m_pTiff, m_stored.data(), uint32_t(left), uint32_t(top), 0, 0) < 0)
+            if (TIFFReadTile(m_pTiff, m_pStored.get(), uint32_t(left), uint32_t(top), 0, 0) < 0)
                 return Blame(Trouble::TiffDamaged);
             const int32_t across = std::min(m_nTileWidth, m_nWidth - left);
             for (int32_t y = 0; y < rows; ++y)
-                Convert(m_stored.data() + size_t(y) * size_t(rowBytes), across,
-                        m_band.data() + size_t(y) * bytes + size_t(left) * size_t(m_nChannels));
+                Convert(m_pStored.get() + size_t(y) * size_t(rowBytes), across,
+                        m_pBand.get() + size_t(y) * bytes + size_t(left) * size_t(m_nChannels));
         }
         m_nBandTop = top;
         return Trouble::None;
@@ -326,8 +322,8 @@ private:
     int m_nChannels = 3;
     int32_t m_nNextRow = 0;
     int32_t m_nBandTop = -1;
-    std::vector<uint8_t> m_stored;  // a row or a tile as stored
-    std::vector<uint8_t> m_band;    // a row of tiles, converted
+    std::unique_ptr<uint8_t[]> m_pStored;  // a row or a tile as stored
+    std::unique_ptr<uint8_t[]> m_pBand;    // a row of tiles, converted
 };
 
 } // namespace

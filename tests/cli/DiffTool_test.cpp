@@ -644,6 +644,9 @@ TEST_F(DiffTool, MergesShardsIntoTheJsonOfTheWholeRun)
     for (int i = 0; i < 9; ++i)
         WriteBoth("p" + std::to_string(i) + ".bmp", Picture(10, 8), Picture(10, 8, i % 2 ? spotted : Gradient));
     m_dir.WriteBmp("B/only-here.bmp", Picture(2, 2));
+    // An animation: noted as compared by its first picture, through the merge too.
+    for (const char* side : {"A", "B"})
+        std::filesystem::copy_file("format-files/gif-animated.gif", m_dir.Path() / side / "anim.gif");
     const std::string a = Quote(m_dir.Path() / "A"), b = Quote(m_dir.Path() / "B");
     const std::vector<std::string> rule = {"--json", "--list", "--threshold", "0.05", "--ignore", "9:0-9:0",
                                            "--max-diff-pixels", "6"};
@@ -662,9 +665,10 @@ TEST_F(DiffTool, MergesShardsIntoTheJsonOfTheWholeRun)
     EXPECT_EQ(merged.status, whole.status);
     const auto expected = nlohmann::json::parse(whole.out), got = nlohmann::json::parse(merged.out);
     EXPECT_EQ(got, expected);
-    EXPECT_EQ(expected["pairs"].size(), 10u);
-    EXPECT_EQ(expected["pairs"][2]["regions"].size(), 2u);
-    EXPECT_EQ(expected["pairs"][2]["compared"], 79);
+    EXPECT_EQ(expected["pairs"].size(), 11u);
+    EXPECT_EQ(expected["pairs"][0]["more_pictures"], nlohmann::json({"first", "second"}));
+    EXPECT_EQ(expected["pairs"][3]["regions"].size(), 2u);
+    EXPECT_EQ(expected["pairs"][3]["compared"], 79);
 }
 
 // A shard document that is not what a run writes is refused as a whole,
@@ -699,6 +703,8 @@ TEST_F(DiffTool, RefusesMalformedShardDocumentsNamingTheMember)
         {"bounds outside", [](auto&, auto& p) { p["bounds"]["right"] = 5; }, "bounds.right: not a whole number"},
         {"an empty difference", [](auto&, auto& p) { p["differences"] = {{}, {}, {}}; }, "not a pair [x, y]"},
         {"trouble code 0", [](auto&, auto& p) { p = {{"path", p["path"]}, {"first", "a"}, {"second", "b"}, {"trouble", {{"code", 0}, {"message", ""}}}}; }, "trouble.code"},
+        {"more pictures a word", [](auto&, auto& p) { p["more_pictures"] = "first"; }, "more_pictures: not a list"},
+        {"more pictures of a third", [](auto&, auto& p) { p["more_pictures"] = {"third"}; }, "more_pictures: not a list"},
         {"pictures outside", [](auto&, auto& p) { p["images"] = "/etc/hostname"; }, "images: not the name"},
         {"pictures above", [](auto&, auto& p) { p["images"] = "pairs/x/../../../secret.js"; }, "images: not the name"},
         {"another share's pair", [](auto& d, auto&) { d["pairs"].push_back(d["pairs"][0]); d["pairs"].back()["path"] = "zz.bmp"; d["pairs"].back()["first"] = "x"; }, ""},
