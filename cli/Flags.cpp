@@ -19,7 +19,7 @@ constexpr int c_nExitEqual = 0;
 constexpr int c_nExitTrouble = 2;
 
 const char c_szUsage[] =
-    "usage: tobrel-diff [options] FIRST SECOND          (BMP or PNG files)\n"
+    "usage: tobrel-diff [options] FIRST SECOND          (BMP, PNG, JPEG, WebP, TIFF, GIF)\n"
     "       tobrel-diff [options] EXPECTED_DIR ACTUAL_DIR\n"
     "       tobrel-diff --merge [--json] [--report DIR] SHARD.json...\n";
 
@@ -29,11 +29,15 @@ const char c_szIntroduction[] =
     "when any of its red, green and blue values differ by N or more; when either\n"
     "image has alpha, alpha is compared too (an image without it counts as opaque).\n"
     "\n"
-    "Files are told apart by their first bytes: 24-bit uncompressed BMP, and PNG\n"
-    "with 8 bits a sample of any colour type (greyscale, truecolour, palette, with\n"
-    "alpha or transparency, interlaced or not), in any mix. Stored samples are\n"
+    "Files are told apart by their first bytes: 24-bit uncompressed BMP, PNG with\n"
+    "8 bits a sample of any colour type (greyscale, truecolour, palette, with alpha\n"
+    "or transparency, interlaced or not), JPEG (baseline and progressive, colour\n"
+    "or grey), WebP (lossy and lossless, with alpha), TIFF (the first page: 8-bit\n"
+    "grey, RGB and RGBA, palette and bilevel, strips or tiles) and GIF (the first\n"
+    "picture, its transparent colour as alpha), in any mix. Stored samples are\n"
     "compared as they are: gamma, colour profiles and rendering intents change\n"
-    "nothing. 16-bit PNGs are refused.\n"
+    "nothing. 16-bit PNG and TIFF, floating-point TIFF, CMYK JPEG and animated\n"
+    "WebP are refused.\n"
     "\n";
 
 const char c_szClosing[] =

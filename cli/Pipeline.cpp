@@ -88,11 +88,6 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
             window.bInPlace = inPlace;
             window.view = whole;
         }
-        if (!inPlace && (file.trouble = files[i]->Start(channels, setup.bFileOrder)) != Trouble::None) {
-            result.trouble = file.trouble;
-            result.troubled = i;
-            return;
-        }
     }
 
     const int32_t halo = setup.bPlaces && setup.rule->bAntialiasing ? c_nHalo : 0;
@@ -116,6 +111,11 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
         FileRows& file = rows[i];
         Window& window = file.windows[k % c_nWindows];
         if (window.bInPlace)
+            return;
+        // Begun on the reader's thread: a picture that decodes only whole
+        // (a progressive JPEG, a WebP, an interlaced PNG) decodes there,
+        // beside the other file.
+        if (k == 0 && (file.trouble = files[i]->Start(channels, setup.bFileOrder)) != Trouble::None)
             return;
         const Window none;
         const Window& before = k > 0 ? file.windows[(k - 1) % c_nWindows] : none;
