@@ -31,7 +31,7 @@ std::string TroubleText(Trouble trouble)
     case Trouble::TiffDeepSamples:
         return "TIFF samples of more than 8 bits and floating-point samples are not compared";
     case Trouble::TiffLayout:
-        return "this TIFF layout is not compared (8-bit grey, grey and alpha, RGB and RGBA with their samples together are)";
+        return "this TIFF layout is not compared (grey, palette, RGB and RGBA, samples together, alpha not premultiplied are)";
     case Trouble::WebpAnimated: return "animated WebP files are not compared";
     case Trouble::FormatUnavailable: return "this system has no decoder for the file's format";
     default: break;
