@@ -223,8 +223,5 @@ private:
 
 Trouble OpenGifDecoder(const CInputFile& file, std::unique_ptr<CRowDecoder>& decoder)
 {
-    auto gif = std::make_unique<CGifDecoder>(file);
-    const Trouble trouble = gif->Open();
-    decoder = std::move(gif);
-    return trouble;
+    return OpenDecoder<CGifDecoder>(decoder, file);
 }

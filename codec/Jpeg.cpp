@@ -90,8 +90,5 @@ private:
 
 Trouble OpenJpegDecoder(const CInputFile& file, std::unique_ptr<CRowDecoder>& decoder)
 {
-    auto jpeg = std::make_unique<CJpegDecoder>(file);
-    const Trouble trouble = jpeg->Open();
-    decoder = std::move(jpeg);
-    return trouble;
+    return OpenDecoder<CJpegDecoder>(decoder, file);
 }

@@ -330,8 +330,5 @@ private:
 
 Trouble OpenTiffDecoder(const CInputFile& file, std::unique_ptr<CRowDecoder>& decoder)
 {
-    auto tiff = std::make_unique<CTiffDecoder>(file);
-    const Trouble trouble = tiff->Open();
-    decoder = std::move(tiff);
-    return trouble;
+    return OpenDecoder<CTiffDecoder>(decoder, file);
 }

@@ -76,8 +76,5 @@ private:
 
 Trouble OpenWebpDecoder(const CInputFile& file, std::unique_ptr<CRowDecoder>& decoder)
 {
-    auto webp = std::make_unique<CWebpDecoder>(file);
-    const Trouble trouble = webp->Open();
-    decoder = std::move(webp);
-    return trouble;
+    return OpenDecoder<CWebpDecoder>(decoder, file);
 }

@@ -269,10 +269,7 @@ private:
 
 Trouble OpenWic(ImageFormat format, const CInputFile& file, std::unique_ptr<CRowDecoder>& decoder)
 {
-    auto wic = std::make_unique<CWicDecoder>(format, file);
-    const Trouble trouble = wic->Open();
-    decoder = std::move(wic);
-    return trouble;
+    return OpenDecoder<CWicDecoder>(decoder, format, file);
 }
 
 } // namespace
