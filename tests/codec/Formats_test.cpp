@@ -51,6 +51,7 @@ const Decodable c_decodable[] = {
     {"webp-alpha-lossless.webp", true, 0},
     {"tiff-none.tif", false, 0},
     {"tiff-lzw.tif", false, 0},
+    {"tiff-big-endian.tif", false, 0},
     {"tiff-deflate.tif", false, 0},
     {"tiff-packbits.tif", false, 0},
     {"tiff-tiles.tif", false, 0},

@@ -30,6 +30,7 @@ im photo-alpha.png -define webp:lossless=true webp-alpha-lossless.webp
 
 im photo.ppm -compress none tiff-none.tif
 im photo.ppm -compress lzw tiff-lzw.tif
+im photo.ppm -compress lzw -define tiff:endian=msb tiff-big-endian.tif
 im photo.ppm -compress zip tiff-deflate.tif
 im photo.ppm -compress rle tiff-packbits.tif
 im photo.ppm -compress lzw -define tiff:tile-geometry=16x16 tiff-tiles.tif
