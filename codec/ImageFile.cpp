@@ -17,8 +17,7 @@ Trouble CImageFile::Open(const std::string& path)
     if (!m_file.ReadAt(0, head, available))
         return Trouble::CannotRead;
     m_format = SniffFormat(head, available);
-    m_bPng = m_format == ImageFormat::Png;
-    if (m_format != ImageFormat::Bmp && !m_bPng) {
+    if (m_format != ImageFormat::Bmp && m_format != ImageFormat::Png) {
         const Trouble trouble = Blame(OpenRowDecoder(m_format, m_file, m_pLibrary));
         if (trouble != Trouble::None)
             return trouble;
@@ -30,7 +29,7 @@ Trouble CImageFile::Open(const std::string& path)
             return Trouble::ImageTooLarge;
         return m_nWidth > 0 && m_nHeight > 0 ? Trouble::None : Trouble::NotBitmap;
     }
-    if (!m_bPng) {
+    if (m_format == ImageFormat::Bmp) {
         const Trouble trouble = TroubleOf(ParseBmpHeaders(head, available, m_file.Size(), m_layout));
         m_nWidth = m_layout.width;
         m_nHeight = m_layout.height;
@@ -86,7 +85,7 @@ Trouble CImageFile::ReadRows(int32_t firstRow, int32_t endRow, std::vector<uint8
 
 Trouble CImageFile::Decode(int channels, CImage& image)
 {
-    if (m_bPng)
+    if (IsPngFile())
         return Blame(DecodePng(m_png, channels, image));
     if (!image.Allocate(m_nWidth, m_nHeight, channels))
         return Trouble::OutOfMemory;
@@ -114,7 +113,7 @@ uint64_t CImageFile::StartMemory(int channels) const
 {
     if (m_pLibrary)
         return m_pLibrary->StartMemory(channels);
-    return m_bPng && !CPngRowDecoder::Streams(m_png) ? PngDecodeMemory(m_png, channels) : 0;
+    return IsPngFile() && !CPngRowDecoder::Streams(m_png) ? PngDecodeMemory(m_png, channels) : 0;
 }
 
 Trouble CImageFile::Start(int channels, bool fileOrder)
@@ -123,7 +122,7 @@ Trouble CImageFile::Start(int channels, bool fileOrder)
     m_nNextRow = 0;
     if (m_pLibrary)
         return Blame(m_pLibrary->Start(channels));
-    if (!m_bPng)
+    if (!IsPngFile())
         return Trouble::None;
     m_pDecoder = std::make_unique<CPngRowDecoder>(m_png, channels, fileOrder);
     if (CPngRowDecoder::Streams(m_png))
@@ -145,7 +144,7 @@ Trouble CImageFile::Next(int32_t count, uint8_t* out)
         return Blame(m_pDecoder->Rows(count, out));
     if (m_pLibrary)
         return Blame(m_pLibrary->Rows(count, out));
-    if (m_bPng) {
+    if (IsPngFile()) {
         for (int32_t k = 0; k < count; ++k)
             std::memcpy(out + size_t(k) * bytes, m_whole.View().Row(top + k), bytes);
         return Trouble::None;

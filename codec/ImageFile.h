@@ -16,11 +16,12 @@
 constexpr size_t c_cbReadBand = 256 * 1024;
 
 // One input of a comparison, a BMP, PNG, JPEG, WebP, TIFF or GIF file told
-// apart by its first bytes: a row source. Open reads and checks what says whether the file can
-// be compared; then Start, Next band after band from the top, and Finish
-// give the pixels without holding the picture (a picture that decodes only
-// whole, an interlaced PNG or a WebP, is decoded whole by Start). Decode gives the whole picture at
-// once, for those who want it.
+// apart by its first bytes: a row source. Open reads and checks what says
+// whether the file can be compared; then Start, Next band after band from
+// the top, and Finish give the pixels without holding the picture (a
+// picture that decodes only whole, an interlaced PNG or a WebP, is decoded
+// whole by Start). Decode gives the whole picture at once, for those who
+// want it.
 class CImageFile
 {
 public:
@@ -33,23 +34,23 @@ public:
     int32_t Width() const { return m_nWidth; }
     int32_t Height() const { return m_nHeight; }
     ImageFormat Format() const { return m_format; }
-    bool HasAlpha() const { return m_bPng ? m_png.bAlpha : m_pLibrary && m_pLibrary->HasAlpha(); }
+    bool HasAlpha() const { return IsPngFile() ? m_png.bAlpha : m_pLibrary && m_pLibrary->HasAlpha(); }
     // After Finish: whether the file holds more pictures than the one
     // compared, its first (an animated GIF, a TIFF of several pages).
     bool MorePictures() const { return m_pLibrary && m_pLibrary->MorePictures(); }
     // The PNG as read, for decoding it a band of rows at a time.
-    const PngFile* Png() const { return m_bPng ? &m_png : nullptr; }
+    const PngFile* Png() const { return IsPngFile() ? &m_png : nullptr; }
     // Whether both are PNG files whose pixels come from the same bytes: the
     // same header, palette, transparency and image data; with `sound`, and
     // whether this file's image data matches its checksums.
     bool SamePngData(const CImageFile& other, bool* sound = nullptr) const
     {
-        return m_bPng && other.m_bPng && m_png.SameData(other.m_png, sound);
+        return IsPngFile() && other.IsPngFile() && m_png.SameData(other.m_png, sound);
     }
     // The same judged by checksums, without reading the image data.
     bool LooksLikeSamePng(const CImageFile& other) const
     {
-        return m_bPng && other.m_bPng && m_png.LooksSame(other.m_png);
+        return IsPngFile() && other.IsPngFile() && m_png.LooksSame(other.m_png);
     }
 
     // What Start allocates for `channels` beyond a few rows: the whole
@@ -85,6 +86,7 @@ public:
     Trouble CheckUnchanged() const;
 
 private:
+    bool IsPngFile() const { return m_format == ImageFormat::Png; }
     // Trouble found while reading is the file's changing when it changed.
     Trouble Blame(Trouble trouble) const;
 
@@ -93,7 +95,6 @@ private:
     BmpLayout m_layout;
     PngFile m_png;
     ImageFormat m_format = ImageFormat::Bmp;
-    bool m_bPng = false;
     std::unique_ptr<CRowDecoder> m_pLibrary;  // a format a library decodes
     int32_t m_nWidth = 0;
     int32_t m_nHeight = 0;

@@ -7,7 +7,7 @@
 
 namespace {
 
-Trouble TroubleOf(int status)
+Trouble JpegTrouble(int status)
 {
     switch (status) {
     case JPEG_DECODE_OK: return Trouble::None;
@@ -76,7 +76,7 @@ private:
     // A file that could not be read to its end is a failed read, not damage.
     Trouble Status(int status) const
     {
-        return m_stream.Failed() ? Trouble::CannotRead : TroubleOf(status);
+        return m_stream.Failed() ? Trouble::CannotRead : JpegTrouble(status);
     }
 
     CFileStream m_stream;

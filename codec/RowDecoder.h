@@ -94,7 +94,6 @@ public:
     // The next piece, at most the capacity; 0 bytes at the end of the file
     // or when it can no longer be read (Failed).
     size_t Next(const uint8_t*& data);
-    uint64_t Offset() const { return m_nOffset; }
     uint64_t Size() const { return m_file.Size(); }
     void Seek(uint64_t offset) { m_nOffset = offset; }
     bool Failed() const { return m_bFailed; }

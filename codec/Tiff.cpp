@@ -13,7 +13,6 @@
 #include <cstdarg>
 #include <cstring>
 #include <new>
-#include <vector>
 
 namespace {
 
