@@ -67,9 +67,9 @@ std::string MorePicturesNote(const std::string& first, const std::string& second
 
 // Compares two files, BMP, PNG, JPEG, WebP, TIFF or GIF in any mix, by the
 // rule of `options`. By the exact rule a pixel differs when any channel
-// differs by the tolerance or more (alpha too, when either image has it; an image without counts as
-// opaque). The count and bounding box always come back; the regions, the
-// list and the difference image when asked for.
+// differs by the tolerance or more (alpha too, when either image has it; an
+// image without counts as opaque). The count and bounding box always come
+// back; the regions, the list and the difference image when asked for.
 void ComparePair(const std::string& first, const std::string& second, const PairOptions& options, PairResult& result);
 
 // Marks `result` as in trouble, with the message naming `where`.
