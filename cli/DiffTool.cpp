@@ -54,7 +54,7 @@ int Run(int argc, char** argv)
     COut out;
     if (options.bMerge) {
         std::string failure;
-        const int status = MergeShards(options.files, options.bJson, options.reportDir, out, failure);
+        const int status = MergeShards(options.files, options.bJson, options.reportDir, options.ci, out, failure);
         if (!failure.empty())
             Fail(failure);
         if (!out.Finish()) {
@@ -73,6 +73,21 @@ int Run(int argc, char** argv)
     }
     if (options.pair.shards > 0 && !folders)
         return UsageError("--shard splits folders, not a pair of files");
+
+    // Results for CI never replace an input, nor lie in an input folder.
+    for (const std::string* output : {&options.ci.junit, &options.ci.markdown}) {
+        if (output->empty())
+            continue;
+        if (const std::string why = CheckCiOutput(*output, {first, second}); !why.empty()) {
+            Fail(why);
+            return c_nExitTrouble;
+        }
+    }
+    CCiFormats ci(options.ci);
+    if (options.ci.Any()) {
+        report.SetCi(&ci);
+        options.pair.bRegions = true;  // the failing pairs show where they differ
+    }
 
     CReportPage page;
     const std::string& reportDir = options.reportDir;
@@ -127,6 +142,10 @@ int Run(int argc, char** argv)
         trouble = true;
     }
     for (const std::string& failure : report.ReportFailures()) {
+        Fail(failure);
+        trouble = true;
+    }
+    if (std::string failure; options.ci.Any() && !ci.Write(report.Head(first, second), report.Summary(), reportDir, failure)) {
         Fail(failure);
         trouble = true;
     }

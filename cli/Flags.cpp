@@ -242,6 +242,20 @@ const std::vector<Flag>& Flags()
          "write a report to open in a browser: DIR/index.html, with\n"
          "the pictures of every pair that differs\n",
          true, SetReport},
+        {"--junit", "FILE",
+         "also write the results as JUnit XML: a test case per pair,\n"
+         "a failure for a pair over its limit, an error for trouble\n",
+         true, [](Options& o, const char* value) {
+             o.ci.junit = value;
+             return std::string(*value ? "" : "--junit takes the name of the file to write");
+         }},
+        {"--markdown", "FILE",
+         "also write a Markdown summary for a CI job's page: the\n"
+         "counts, the failing pairs with their regions, the trouble\n",
+         true, [](Options& o, const char* value) {
+             o.ci.markdown = value;
+             return std::string(*value ? "" : "--markdown takes the name of the file to write");
+         }},
         {"--shard", "K/N",
          "folders: compare only share K of N of the pairs (by a hash\n"
          "of their paths), so that N jobs compare every pair once\n",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CiFormats.h"
 #include "PairCompare.h"
 
 #include <string>
@@ -13,6 +14,7 @@ struct Options
     bool bShowRegions = false;
     bool bTolerance = false;  // --tolerance was given
     std::string reportDir;
+    CiOutputs ci;             // --junit, --markdown
     bool bMerge = false;
     std::vector<std::string> files;  // two files or folders, or the shards' documents
 };

@@ -131,9 +131,14 @@ bool CheckSplit(const std::vector<Shard>& shards, std::string& failure)
 
 } // namespace
 
-int MergeShards(const std::vector<std::string>& documents, bool json, const std::string& reportDir, COut& out,
-                std::string& failure)
+int MergeShards(const std::vector<std::string>& documents, bool json, const std::string& reportDir,
+                const CiOutputs& ci, COut& out, std::string& failure)
 {
+    // Results for CI never replace a shard's document.
+    for (const std::string* output : {&ci.junit, &ci.markdown}) {
+        if (!output->empty() && !(failure = CheckCiOutput(*output, documents)).empty())
+            return c_nExitTrouble;
+    }
     std::vector<Shard> shards(documents.size());
     for (size_t i = 0; i < documents.size(); ++i) {
         shards[i].file = documents[i];
@@ -184,6 +189,9 @@ int MergeShards(const std::vector<std::string>& documents, bool json, const std:
         }
         report.SetPage(&page, reportDir);
     }
+    CCiFormats formats(ci);
+    if (ci.Any())
+        report.SetCi(&formats);
     report.BeginFolders(head.first, head.second);
     for (const Entry& entry : entries) {
         PairResult& result = entry.pair->result;
@@ -196,6 +204,8 @@ int MergeShards(const std::vector<std::string>& documents, bool json, const std:
         failure = Printable(reportDir) + ": the report could not be written";
         return c_nExitTrouble;
     }
+    if (ci.Any() && !formats.Write(report.Head(head.first, head.second), report.Summary(), reportDir, failure))
+        return c_nExitTrouble;
     if (report.Troubled() > 0)
         return c_nExitTrouble;
     return report.Differing() > 0 ? c_nExitDifferent : c_nExitEqual;

@@ -1,5 +1,6 @@
 #include "Report.h"
 
+#include "CiFormats.h"
 #include "Printable.h"
 #include "ReportPage.h"
 #include "ResultJson.h"
@@ -145,6 +146,8 @@ void CReport::Pair(const std::string& first, const std::string& second, const Pa
     Count(result);
     if (m_pPage)
         m_pPage->AddPair(PairJson(nullptr, first, second, result), result.reportImages);
+    if (m_pCi)
+        m_pCi->AddPair(PairJson(nullptr, first, second, result));
     if (m_bJson) {
         PutPairJson(nullptr, first, second, result);
         m_out.Put("\n");
@@ -174,6 +177,8 @@ void CReport::FolderPair(const std::string& relative, const std::string& first, 
     Count(result);
     if (m_pPage)
         m_pPage->AddPair(PairJson(&relative, first, second, result), result.reportImages);
+    if (m_pCi)
+        m_pCi->AddPair(PairJson(&relative, first, second, result));
     if (m_bJson) {
         if (!m_bFirstPair)
             m_out.Put(",\n");

@@ -24,6 +24,7 @@ private:
 };
 
 class CReportPage;
+class CCiFormats;
 
 // The results in the form asked for: text (a count, a list, or a line per
 // pair of folders) or one JSON document; with a page, the report for a
@@ -43,6 +44,9 @@ public:
         m_pPage = page;
         m_reportDir = reportDir;
     }
+
+    // The JUnit and Markdown writer that gets every pair too.
+    void SetCi(CCiFormats* ci) { m_pCi = ci; }
 
     void Pair(const std::string& first, const std::string& second, const PairResult& result);
 
@@ -76,6 +80,7 @@ private:
     void Count(const PairResult& result);
 
     COut& m_out;
+    CCiFormats* m_pCi = nullptr;
     bool m_bJson;
     const PairOptions& m_options;
     int m_nSame = 0;

@@ -4,7 +4,7 @@
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 native_packages=(cmake make g++ googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libspng-dev zlib1g-dev libisal-dev libb64-dev pkg-config
-                 libjpeg62-turbo-dev libwebp-dev libtiff-dev libgif-dev imagemagick)
+                 libjpeg62-turbo-dev libwebp-dev libtiff-dev libgif-dev imagemagick libxml2-utils)
 sanitize_packages=(clang libclang-rt-14-dev)
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev
                   wine wine64 xvfb xdotool imagemagick fonts-horai-umefont unzip)

@@ -631,6 +631,97 @@ TEST_F(DiffTool, SplitsFoldersIntoSharesAndMergesThem)
     }
 }
 
+// JUnit XML and Markdown for CI: a test case per pair, a failure with the
+// count, limit and regions for a pair over its limit, an error for trouble;
+// the same files from a run and from the merge of its shards; never written
+// over an input.
+TEST_F(DiffTool, WritesJUnitAndMarkdownResultsForRunsAndMerges)
+{
+    const auto spotted = [](int x, int y) {
+        Rgb c = Gradient(x, y);
+        if ((x < 2 && y < 2) || (x == 8 && y > 4))
+            c.r = uint8_t(c.r + 90);
+        return c;
+    };
+    WriteBoth("same.bmp", Picture(10, 8), Picture(10, 8));
+    WriteBoth("over & 'out'.bmp", Picture(10, 8), Picture(10, 8, spotted));
+    WriteBoth("within.bmp", Picture(10, 8), Picture(10, 8, Changed));
+    WriteBoth("sizes.bmp", Picture(10, 8), Picture(9, 8));
+    const std::string a = Quote(m_dir.Path() / "A"), b = Quote(m_dir.Path() / "B");
+    const auto junit = m_dir.Path() / "results.xml", markdown = m_dir.Path() / "summary.md";
+    const std::vector<std::string> rule = {"--max-diff-pixels", "3", "--junit", Quote(junit), "--markdown", Quote(markdown)};
+    std::vector<std::string> args = rule;
+    args.insert(args.end(), {a, b});
+    EXPECT_EQ(Run(args).status, 2);
+    const std::string xml = ReadFile(junit), md = ReadFile(markdown);
+
+    const auto count = [](const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count(xml, "<testcase "), 4u);
+    EXPECT_EQ(count(xml, "<failure "), 1u);
+    EXPECT_EQ(count(xml, "<error "), 1u);
+    EXPECT_NE(xml.find("<testsuite name=\""), std::string::npos);
+    EXPECT_NE(xml.find(" tests=\"4\" failures=\"1\" errors=\"1\" skipped=\"0\">"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("name=\"over &amp; &apos;out&apos;.bmp\">\n      <failure type=\"differing\" "
+                       "message=\"7 of 80 pixels differ (limit 3 pixels)\">"),
+              std::string::npos) << xml;
+    EXPECT_NE(xml.find("region 0:0-1:1 (4 pixels)\nregion 8:5-8:7 (3 pixels)"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<error type=\"trouble 104\""), std::string::npos) << xml;
+#ifndef _WIN32
+    EXPECT_EQ(std::system(("xmllint --noout --schema " + Quote(TOBREL_JUNIT_SCHEMA) + " " + Quote(junit) +
+                           " 2>/dev/null").c_str()),
+              0) << xml;
+#endif
+
+    EXPECT_EQ(md.rfind("## tobrel-diff: ", 0), 0u) << md;
+    EXPECT_NE(md.find("**2 of 4 pairs fail**: 1 same, 1 within the limit, 1 differing, 1 in trouble."),
+              std::string::npos) << md;
+    EXPECT_NE(md.find("### Failing pairs\n\n| pair | differing pixels | limit | regions |\n|---|---|---|---|\n"
+                      "| over & 'out'.bmp | 7 of 80 pixels differ | 3 pixels | 0:0-1:1 (4 pixels)<br>"
+                      "8:5-8:7 (3 pixels) |\n"),
+              std::string::npos) << md;
+    EXPECT_NE(md.find("### In trouble\n\n| pair | trouble |\n|---|---|\n| sizes.bmp | "), std::string::npos) << md;
+
+    // The shards merged write the same files.
+    std::vector<std::string> merge = {"--merge", "--junit", Quote(m_dir.Path() / "m.xml"), "--markdown",
+                                      Quote(m_dir.Path() / "m.md")};
+    for (int k = 1; k <= 2; ++k) {
+        const auto file = m_dir.Path() / ("s" + std::to_string(k) + ".json");
+        std::ofstream(file) << Run({"--json", "--max-diff-pixels", "3", "--shard", std::to_string(k) + "/2", a, b}).out;
+        merge.push_back(Quote(file));
+    }
+    EXPECT_EQ(Run(merge).status, 2);
+    EXPECT_EQ(ReadFile(m_dir.Path() / "m.xml"), xml);
+    EXPECT_EQ(ReadFile(m_dir.Path() / "m.md"), md);
+
+    // One pair that passes: one test case, no failure.
+    EXPECT_EQ(Run({"--junit", Quote(junit), "--markdown", Quote(markdown), m_first, m_first}).status, 0);
+    EXPECT_EQ(count(ReadFile(junit), "<testcase "), 1u);
+    EXPECT_EQ(count(ReadFile(junit), "<failure"), 0u);
+    EXPECT_NE(ReadFile(markdown).find("**All 1 pair passes**"), std::string::npos);
+
+    // Never over an input, an input folder's file or a shard's document.
+    const std::string input = ReadFile(m_dir.Path() / "first.bmp");
+    const struct { std::vector<std::string> args; std::filesystem::path untouched; } refusals[] = {
+        {{"--junit", m_first, m_first, m_second}, m_dir.Path() / "first.bmp"},
+        {{"--markdown", Quote(m_dir.Path() / "A" / "new.md"), a, b}, m_dir.Path() / "A" / "new.md"},
+        {{"--merge", "--junit", Quote(m_dir.Path() / "s1.json"), Quote(m_dir.Path() / "s1.json"),
+          Quote(m_dir.Path() / "s2.json")}, m_dir.Path() / "s1.json"},
+    };
+    for (const auto& r : refusals) {
+        const std::string before = ReadFile(r.untouched);
+        const Outcome refused = Run(r.args);
+        EXPECT_EQ(refused.status, 2) << refused.err;
+        EXPECT_NE(refused.err.find("would replace or lie inside an input"), std::string::npos) << refused.err;
+        EXPECT_EQ(ReadFile(r.untouched), before);
+    }
+    EXPECT_EQ(ReadFile(m_dir.Path() / "first.bmp"), input);
+}
+
 // The merged JSON of a run's shards is the unsplit run's JSON, member for
 // member: counts, lists, regions, compared pixels, troubles and summary.
 TEST_F(DiffTool, MergesShardsIntoTheJsonOfTheWholeRun)
