@@ -1,5 +1,7 @@
 #include "DiffTool.h"
 
+#include "Accept.h"
+
 #include "Flags.h"
 #include "FolderCompare.h"
 #include "Merge.h"
@@ -52,6 +54,20 @@ int Run(int argc, char** argv)
         return status;
 
     COut out;
+    if (!options.accept.empty()) {
+        std::string failure;
+        std::vector<std::string> refusals;
+        int status = AcceptChanges(options.accept, options.only, out, refusals, failure);
+        if (!failure.empty())
+            Fail(failure);
+        for (const std::string& refusal : refusals)
+            Fail("not accepted: " + refusal);
+        if (!out.Finish()) {
+            Fail("the results could not be written to standard output");
+            status = c_nExitTrouble;
+        }
+        return status;
+    }
     if (options.bMerge) {
         std::string failure;
         const int status = MergeShards(options.files, options.bJson, options.reportDir, options.ci, out, failure);

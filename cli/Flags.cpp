@@ -256,6 +256,21 @@ const std::vector<Flag>& Flags()
              o.ci.markdown = value;
              return std::string(*value ? "" : "--markdown takes the name of the file to write");
          }},
+        {"--accept", "RESULT.json",
+         "copy each failing pair's actual (second) file over its\n"
+         "expected (first) one, as the --json results of a run name\n"
+         "them, if neither changed since; nothing else\n",
+         false, [](Options& o, const char* value) {
+             o.accept = value;
+             return std::string(*value ? "" : "--accept takes the JSON results of a run");
+         }},
+        {"--only", "PATTERN",
+         "with --accept, only the pairs whose relative path matches\n"
+         "PATTERN (* and ? match any character, / too)\n",
+         false, [](Options& o, const char* value) {
+             o.only = value;
+             return std::string(*value ? "" : "--only takes a pattern");
+         }},
         {"--shard", "K/N",
          "folders: compare only share K of N of the pairs (by a hash\n"
          "of their paths), so that N jobs compare every pair once\n",
@@ -342,7 +357,7 @@ int Print(const std::string& text)
 int ParseArguments(int argc, char** argv, Options& options)
 {
     bool bOptions = true;
-    bool bOthersThanMerge = false;
+    bool bOthersThanMerge = false, bOthersThanAccept = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!bOptions || arg.size() < 2 || arg[0] != '-') {
@@ -382,10 +397,18 @@ int ParseArguments(int argc, char** argv, Options& options)
         if (const std::string error = flag->apply(options, value); !error.empty())
             return UsageError(error);
         bOthersThanMerge = bOthersThanMerge || !flag->bMerge;
+        bOthersThanAccept = bOthersThanAccept || (name != "--accept" && name != "--only");
+    }
+    if (!options.only.empty() && options.accept.empty())
+        return UsageError("--only chooses the pairs of --accept");
+    if (!options.accept.empty()) {
+        if (bOthersThanAccept || !options.files.empty())
+            return UsageError("--accept takes only --only: the rest comes from the results");
+        return -1;
     }
     if (options.bMerge) {
         if (bOthersThanMerge)
-            return UsageError("--merge takes only --json and --report: the rest comes from the shards");
+            return UsageError("--merge takes only --json, --report, --junit and --markdown: the rest comes from the shards");
         if (options.files.empty())
             return UsageError("--merge takes the shards' JSON documents");
         return -1;

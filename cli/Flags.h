@@ -16,6 +16,8 @@ struct Options
     std::string reportDir;
     CiOutputs ci;             // --junit, --markdown
     bool bMerge = false;
+    std::string accept;       // --accept RESULT.json
+    std::string only;         // --only PATTERN
     std::vector<std::string> files;  // two files or folders, or the shards' documents
 };
 

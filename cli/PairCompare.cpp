@@ -227,6 +227,11 @@ void Compare(Pair& pair, const PairOptions& options, PairResult& result)
     result.morePictures[1] = fileB.MorePictures();
     tally.Finish();
     result.passed = Passes(options, result.summary.count, result.compared);
+    // What --accept needs to copy a failing pair's files, and only them.
+    for (int i = 0; i < 2 && !result.passed; ++i) {
+        PairResult::FileDigest& digest = result.files[i];
+        digest.bKnown = pair.files[i].Digest(digest.size, digest.crc);
+    }
 
     // Outputs are put in place only now that both files proved unchanged.
     const bool differs = result.summary.count > 0;
@@ -282,6 +287,7 @@ void ComparePair(const std::string& first, const std::string& second, const Pair
     result.regions.clear();
     result.regionsLeftOut = 0;
     result.morePictures[0] = result.morePictures[1] = false;
+    result.files[0] = result.files[1] = PairResult::FileDigest();
     result.reportImages.clear();
     result.reportFailure.clear();
     result.list.Clear();

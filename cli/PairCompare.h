@@ -52,6 +52,14 @@ struct PairResult
     // Which of the files holds more pictures than its first, the one
     // compared (an animated GIF, a TIFF of pages).
     bool morePictures[2] = {false, false};
+    // For a pair that fails: each file's size and CRC-32, with which
+    // --accept knows the files it copies are the ones compared.
+    struct FileDigest
+    {
+        bool bKnown = false;
+        uint64_t size = 0;
+        uint32_t crc = 0;
+    } files[2];
     std::string reportImages;    // the report's pictures of the pair, when written
     std::string reportFailure;   // why they could not be written; the result stands
     DiffList list;            // with PairOptions::bList

@@ -5,6 +5,7 @@
 #include "Printable.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace {
@@ -231,6 +232,28 @@ bool ReadPair(CFields& fields, const json& object, const std::string& where, con
             return false;
         result.regions.push_back({box.left, box.top, box.right, box.bottom, count});
     }
+    if (const json* files = fields.Member(object, "files", where, true)) {
+        const std::string at = CFields::Join(where, "files");
+        if (!files->is_object())
+            return fields.Fail(at, "not an object");
+        for (int i = 0; i < 2; ++i) {
+            const char* side = i ? "second" : "first";
+            const std::string in = CFields::Join(at, side);
+            const json* file = fields.Member(*files, side, at);
+            std::string crc;
+            int64_t size;
+            if (!file)
+                return false;
+            if (!file->is_object())
+                return fields.Fail(in, "not an object");
+            if (!fields.Whole(*file, "size", in, 0, std::numeric_limits<int64_t>::max(), size) ||
+                !fields.String(*file, "crc32", in, crc))
+                return false;
+            if (crc.size() != 8 || crc.find_first_not_of("0123456789abcdef") != std::string::npos)
+                return fields.Fail(CFields::Join(in, "crc32"), "not 8 hexadecimal digits");
+            result.files[i] = {true, uint64_t(size), uint32_t(std::stoul(crc, nullptr, 16))};
+        }
+    }
     if (const json* which = fields.Member(object, "more_pictures", where, true)) {
         const std::string at = CFields::Join(where, "more_pictures");
         if (!which->is_array() || which->empty() || which->size() > 2)
@@ -312,6 +335,15 @@ nlohmann::json PairJson(const std::string* relative, const std::string& first, c
     }
     pair["regions"] = regions;
     pair["regions_left_out"] = result.regionsLeftOut;
+    if (result.files[0].bKnown && result.files[1].bKnown) {
+        nlohmann::json files;
+        for (int i = 0; i < 2; ++i) {
+            char crc[9];
+            std::snprintf(crc, sizeof crc, "%08x", unsigned(result.files[i].crc));
+            files[i ? "second" : "first"] = {{"size", result.files[i].size}, {"crc32", crc}};
+        }
+        pair["files"] = files;
+    }
     if (result.morePictures[0] || result.morePictures[1]) {
         nlohmann::json which = nlohmann::json::array();
         for (int i = 0; i < 2; ++i) {
@@ -323,10 +355,11 @@ nlohmann::json PairJson(const std::string* relative, const std::string& first, c
     return pair;
 }
 
-bool ParseRunDocument(const std::string& text, const std::string& name, RunDocument& document, std::string& failure)
+namespace {
+
+// The text as JSON, no deeper than our documents nest.
+bool ParseText(CFields& fields, const std::string& text, json& d)
 {
-    CFields fields(name, failure);
-    json d;
     try {
         d = json::parse(text, [](int depth, json::parse_event_t, json&) {
             if (depth > c_nMostDepth)
@@ -334,10 +367,38 @@ bool ParseRunDocument(const std::string& text, const std::string& name, RunDocum
             return true;
         }, false);
     } catch (const TooDeep&) {
-        return fields.Fail("", "nested deeper than a document of folder results");
+        return fields.Fail("", "nested deeper than a document of results");
     }
-    if (d.is_discarded())
-        return fields.Fail("", "not JSON");
+    return !d.is_discarded() || fields.Fail("", "not JSON");
+}
+
+// One pair's object, as a run of two files writes it, as a document of
+// that one pair with an empty relative path.
+bool ParsePairDocument(CFields& fields, json& d, RunDocument& document)
+{
+    if (!d.is_object() || d.contains("path") || !fields.String(d, "first", "", document.first) ||
+        !fields.String(d, "second", "", document.second) || !ReadRule(fields, d, "", document.options))
+        return false;
+    d["path"] = "";
+    auto pair = std::make_unique<RunDocument::Pair>();
+    if (!ReadPair(fields, d, "", document, *pair))
+        return false;
+    document.bList = d.contains("differences");
+    document.pairs.push_back(std::move(pair));
+    return true;
+}
+
+} // namespace
+
+bool ParseRunDocument(const std::string& text, const std::string& name, RunDocument& document, std::string& failure,
+                      bool pairAlone)
+{
+    CFields fields(name, failure);
+    json d;
+    if (!ParseText(fields, text, d))
+        return false;
+    if (pairAlone && d.is_object() && !d.contains("pairs"))
+        return ParsePairDocument(fields, d, document);
     if (!d.is_object() || !d.contains("pairs"))
         return fields.Fail("", "not the JSON of a folder run");
     if (!fields.String(d, "first", "", document.first) || !fields.String(d, "second", "", document.second) ||
@@ -371,7 +432,7 @@ bool ParseRunDocument(const std::string& text, const std::string& name, RunDocum
     return true;
 }
 
-bool ReadRunDocument(const std::string& file, RunDocument& document, std::string& failure)
+bool ReadRunDocument(const std::string& file, RunDocument& document, std::string& failure, bool pairAlone)
 {
     CInputFile input;
     if (!input.Open(file.c_str())) {
@@ -387,5 +448,5 @@ bool ReadRunDocument(const std::string& file, RunDocument& document, std::string
         failure = Printable(file) + ": " + TroubleText(Trouble::CannotRead);
         return false;
     }
-    return ParseRunDocument(text, file, document, failure);
+    return ParseRunDocument(text, file, document, failure, pairAlone);
 }

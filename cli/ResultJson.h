@@ -55,8 +55,11 @@ struct RunDocument
 
 // Reads and checks the document in `file`: None, or false with `failure`
 // naming the file and the field at fault (a document too large for the
-// memory at hand, or not a folder run's, is refused as a whole).
-bool ReadRunDocument(const std::string& file, RunDocument& document, std::string& failure);
+// memory at hand, or not a folder run's, is refused as a whole). With
+// `pairAlone` the object of one pair's run is taken too, as a document of
+// that pair with an empty relative path.
+bool ReadRunDocument(const std::string& file, RunDocument& document, std::string& failure, bool pairAlone = false);
 
 // The same for a document's text; `name` stands for it in a failure.
-bool ParseRunDocument(const std::string& text, const std::string& name, RunDocument& document, std::string& failure);
+bool ParseRunDocument(const std::string& text, const std::string& name, RunDocument& document, std::string& failure,
+                      bool pairAlone = false);

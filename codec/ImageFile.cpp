@@ -103,6 +103,21 @@ Trouble CImageFile::CheckUnchanged() const
     return m_file.Unchanged() ? Trouble::None : Trouble::CannotRead;
 }
 
+bool CImageFile::Digest(uint64_t& size, uint32_t& crc) const
+{
+    constexpr size_t c_cbPiece = 1 << 20;
+    const std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[c_cbPiece]);
+    size = m_file.Size();
+    crc = 0;
+    for (uint64_t at = 0; piece && at < size; at += c_cbPiece) {
+        const size_t bytes = size_t(std::min<uint64_t>(c_cbPiece, size - at));
+        if (!m_file.ReadAt(at, piece.get(), bytes))
+            return false;
+        crc = Crc32(crc, piece.get(), bytes);
+    }
+    return piece && m_file.Unchanged();
+}
+
 Trouble CImageFile::Blame(Trouble trouble) const
 {
     // Damage that came from a file changing meanwhile is a failed read.

@@ -84,6 +84,9 @@ public:
     // CannotRead when the file was changed, cut short or removed since it
     // was opened: what was read of it may not be one picture.
     Trouble CheckUnchanged() const;
+    // The file's size and the CRC-32 of all its bytes, read again; false
+    // when it cannot be read or changed since it was opened.
+    bool Digest(uint64_t& size, uint32_t& crc) const;
 
 private:
     bool IsPngFile() const { return m_format == ImageFormat::Png; }

@@ -4,6 +4,7 @@
 #include "BmpLoader.h"
 #include "ImageFile.h"
 #include "Platform.h"
+#include "Printable.h"
 #include "ResultCodes.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -618,7 +620,7 @@ TEST_F(DiffTool, SplitsFoldersIntoSharesAndMergesThem)
         {{"--merge", shards[0], Quote(half)}, "does not fit a split into 3"},
         {{"--merge", shards[0], Quote(other), shards[2]}, "another rule"},
         {{"--merge", Quote(notShard)}, "not the JSON of a folder run with --shard"},
-        {{"--merge", "--tolerance", "3", shards[0]}, "--merge takes only --json and --report"},
+        {{"--merge", "--tolerance", "3", shards[0]}, "--merge takes only --json, --report, --junit and --markdown"},
         {{"--shard", "0/3", a, b}, "--shard takes K/N"},
         {{"--shard", "4/3", a, b}, "--shard takes K/N"},
         {{"--shard", "1/2", m_first, m_second}, "splits folders"},
@@ -720,6 +722,88 @@ TEST_F(DiffTool, WritesJUnitAndMarkdownResultsForRunsAndMerges)
         EXPECT_EQ(ReadFile(r.untouched), before);
     }
     EXPECT_EQ(ReadFile(m_dir.Path() / "first.bmp"), input);
+}
+
+// --accept copies a failing pair's actual file over its expected one, and
+// nothing else: not pairs that passed or were not chosen, not files that
+// changed since the run, not through a link out of the expected folder,
+// not where a forged document points.
+TEST_F(DiffTool, AcceptsFailingPairsOnlyAsTheRunSawThem)
+{
+    const auto spotted = [](int x, int y) {
+        Rgb c = Gradient(x, y);
+        c.g = uint8_t(x < 2 ? c.g + 90 : c.g);
+        return c;
+    };
+    WriteBoth("changed.bmp", Picture(5, 4), Picture(5, 4, spotted));
+    WriteBoth("other.bmp", Picture(5, 4), Picture(5, 4, spotted));
+    WriteBoth("later.bmp", Picture(5, 4), Picture(5, 4, spotted));
+    WriteBoth("same.bmp", Picture(5, 4), Picture(5, 4));
+    WriteBoth("sub/within.bmp", Picture(5, 4), Picture(5, 4, Changed));  // 1 pixel at tolerance 10
+    const auto results = m_dir.Path() / "results.json";
+    const std::string a = Quote(m_dir.Path() / "A"), b = Quote(m_dir.Path() / "B");
+    const Outcome run = Run({"--json", "--tolerance", "10", "--max-diff-pixels", "1", a, b});
+    EXPECT_EQ(run.status, 1);
+    std::ofstream(results) << run.out;
+    const auto snapshot = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_dir.Path()))
+            if (entry.is_regular_file() && entry.path().filename() != "stdout.txt" && entry.path().filename() != "stderr.txt")
+                files[entry.path().string()] = ReadFile(entry.path());
+        return files;
+    };
+    const auto path = [&](const char* side, const char* name) {
+        return (m_dir.Path() / side / std::filesystem::path(name).make_preferred()).string();
+    };
+
+    // Only the chosen pair; the pair within the limit is not failing.
+    std::ofstream(path("B", "later.bmp"), std::ios::app) << "changed after the run";
+    auto before = snapshot();
+    Outcome accepted = Run({"--accept", Quote(results), "--only", "\"*ed.bmp\""});
+    EXPECT_EQ(accepted.status, 0) << accepted.err;
+    EXPECT_NE(accepted.out.find("accepted changed.bmp: "), std::string::npos) << accepted.out;
+    auto after = snapshot();
+    EXPECT_EQ(after[path("A", "changed.bmp")], before[path("B", "changed.bmp")]);
+    after[path("A", "changed.bmp")] = before[path("A", "changed.bmp")];
+    EXPECT_EQ(after, before);
+
+    // Every failing pair: one already accepted, one changed since, refused.
+    accepted = Run({"--accept", Quote(results)});
+    EXPECT_EQ(accepted.status, 2);
+    EXPECT_NE(accepted.out.find("already accepted changed.bmp"), std::string::npos) << accepted.out;
+    EXPECT_NE(accepted.out.find("accepted other.bmp: "), std::string::npos) << accepted.out;
+    EXPECT_NE(accepted.err.find("later.bmp: " + Printable(path("B", "later.bmp")) + " changed since the run"),
+              std::string::npos) << accepted.err;
+    EXPECT_EQ(ReadFile(path("A", "later.bmp")), before[path("A", "later.bmp")]);
+    EXPECT_EQ(ReadFile(path("A", "sub/within.bmp")), before[path("A", "sub/within.bmp")]);
+
+    // A document that points out of the folders is refused, whatever it says.
+    WriteBoth("forged.bmp", Picture(5, 4), Picture(5, 4, spotted));
+    const auto forged = m_dir.Path() / "forged.json";
+    auto document = nlohmann::json::parse(Run({"--json", a, b}).out);
+    for (auto& pair : document["pairs"])
+        if (pair["path"] == "forged.bmp")
+            pair["path"] = "../A/forged.bmp";
+    std::ofstream(forged) << document.dump();
+    before = snapshot();
+    accepted = Run({"--accept", Quote(forged), "--only", "\"*forged*\""});
+    EXPECT_EQ(accepted.status, 2);
+    EXPECT_NE(accepted.err.find("its path leaves the folders"), std::string::npos) << accepted.err;
+    EXPECT_EQ(snapshot(), before);
+#ifndef _WIN32
+    // An expected file that is a link out of its folder is not replaced.
+    const auto outside = m_dir.Write("outside.bmp", BuildBmp(Picture(5, 4)));
+    std::filesystem::remove(path("A", "forged.bmp"));
+    std::filesystem::create_symlink(outside, path("A", "forged.bmp"));
+    std::ofstream(forged) << Run({"--json", a, b}).out;
+    before = snapshot();
+    accepted = Run({"--accept", Quote(forged), "--only", "forged.bmp"});
+    EXPECT_EQ(accepted.status, 2);
+    EXPECT_NE(accepted.err.find("leads out of its folder"), std::string::npos) << accepted.err;
+    EXPECT_EQ(snapshot(), before);
+#endif
+    EXPECT_EQ(Run({"--accept", Quote(results), a}).status, 2);
+    EXPECT_EQ(Run({"--only", "x", a, b}).status, 2);
 }
 
 // The merged JSON of a run's shards is the unsplit run's JSON, member for
