@@ -87,9 +87,13 @@ bool GlobMatches(const std::string& pattern, const std::string& text)
     // Iterative, with a single point to return to: linear in practice.
     size_t p = 0, t = 0, star = std::string::npos, resume = 0;
     while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
+        // A backslash takes the character after it as it stands.
+        const bool escaped = p + 1 < pattern.size() && pattern[p] == '\\';
+        if (escaped && pattern[p + 1] == text[t]) {
+            p += 2, ++t;
+        } else if (!escaped && p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
             ++p, ++t;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        } else if (!escaped && p < pattern.size() && pattern[p] == '*') {
             star = p++;
             resume = t;
         } else if (star != std::string::npos) {

@@ -8,7 +8,8 @@
   const $ = (id) => document.getElementById(id);
   const pictures = {};   // a pair's index: its data URLs, once its script has run
   const pixels = {};     // a pair's index: the pixels of its expected and actual pictures
-  const state = { current: -1, view: 'side', zoom: 1, wipe: 0.5, shown: 'expected', timer: 0 };
+  // The zoom is 'fit' (the whole picture in its pane) or a scale.
+  const state = { current: -1, view: 'side', zoom: 'fit', scale: 1, wipe: 0.5, shown: 'expected', timer: 0 };
 
   function statusOf(pair) {
     if (pair.trouble) return 'trouble';
@@ -103,6 +104,9 @@
       (pair.antialiased ? ', ' + pair.antialiased + ' anti-aliased' : '');
     $('trouble').hidden = !pair.trouble;
     $('trouble').textContent = pair.trouble ? pair.trouble.message + ' (' + pair.trouble.code + ')' : '';
+    const failing = statusOf(pair) === 'differing';
+    $('accept').hidden = !failing;
+    $('accept').querySelector('code').textContent = failing ? acceptCommand(pair) : '';
     $('viewer').hidden = !pair.images;
     if (!pair.images) return;
     showRegions(pair);
@@ -154,17 +158,37 @@
     if (pair.regions_left_out) list.append(element('li', {}, 'and ' + pair.regions_left_out + ' more'));
   }
 
+  // The command that makes this pair's actual picture the expected one: the
+  // path as --only's pattern, its pattern characters escaped, quoted for a
+  // POSIX shell.
+  function acceptCommand(pair) {
+    const command = 'tobrel-diff --accept RESULTS.json';
+    if (pair.path === undefined) return command;
+    const pattern = pair.path.replace(/[\\*?]/g, '\\$&');
+    return command + " --only '" + pattern.replace(/'/g, "'\\''") + "'";
+  }
+
+  // The scale that shows the whole picture in a pane of the view: whole
+  // steps when it grows, so that pixels stay square.
+  function fitScale(pair) {
+    const columns = state.view === 'side' ? 3 : 1;
+    const width = ($('stage').clientWidth - 8 * (columns - 1)) / columns;
+    const height = window.innerHeight * 0.62;
+    const scale = Math.min(width / pair.width, height / pair.height);
+    return scale >= 1 ? Math.floor(scale) : scale;
+  }
+
   function pane(label, sources) {
     const pair = report.pairs[state.current];
     const box = element('div', { class: 'pane', 'data-pane': label });
     const canvas = element('div', { class: 'canvas' });
-    canvas.style.width = pair.width * state.zoom + 'px';
-    canvas.style.height = pair.height * state.zoom + 'px';
+    canvas.style.width = pair.width * state.scale + 'px';
+    canvas.style.height = pair.height * state.scale + 'px';
     sources.forEach((source) => {
       const image = element('img', { alt: source, 'data-side': source, draggable: 'false' });
       image.src = pictures[state.current][source];
-      image.style.width = pair.width * state.zoom + 'px';
-      image.style.height = pair.height * state.zoom + 'px';
+      image.style.width = pair.width * state.scale + 'px';
+      image.style.height = pair.height * state.scale + 'px';
       image.addEventListener('mousemove', (event) => point(event.offsetX, event.offsetY));
       canvas.append(image);
     });
@@ -190,6 +214,8 @@
     const kept = stage.querySelector('.pane');  // where the view was, kept across views and zooms
     const scroll = kept ? [kept.scrollLeft, kept.scrollTop] : [0, 0];
     stage.replaceChildren();
+    const pair = report.pairs[state.current];
+    state.scale = state.zoom === 'fit' ? fitScale(pair) : state.zoom;
     $('wipe').hidden = state.view !== 'slider';
     $('blinking').hidden = state.view !== 'blink';
     if (state.view === 'side') {
@@ -204,7 +230,7 @@
       state.timer = setInterval(blink, 500);
     }
     document.querySelectorAll('#views button').forEach((b) => b.classList.toggle('on', b.dataset.view === state.view));
-    document.querySelectorAll('#zooms button').forEach((b) => b.classList.toggle('on', Number(b.dataset.zoom) === state.zoom));
+    document.querySelectorAll('#zooms button').forEach((b) => b.classList.toggle('on', b.dataset.zoom === String(state.zoom)));
     document.querySelectorAll('.pane').forEach((box) => {
       box.scrollLeft = scroll[0];
       box.scrollTop = scroll[1];
@@ -230,7 +256,7 @@
   }
 
   function point(offsetX, offsetY) {
-    const x = Math.floor(offsetX / state.zoom), y = Math.floor(offsetY / state.zoom);
+    const x = Math.floor(offsetX / state.scale), y = Math.floor(offsetY / state.scale);
     const read = pixels[state.current] || {};
     const pair = report.pairs[state.current];
     const colour = (side) => {
@@ -248,7 +274,7 @@
 
   // Brings a region into view in every pane and frames it.
   function goTo(region) {
-    const z = state.zoom;
+    const z = state.scale;
     document.querySelectorAll('.pane').forEach((box) => {
       box.querySelectorAll('.mark').forEach((mark) => mark.remove());
       const mark = element('div', { class: 'mark' });
@@ -284,7 +310,11 @@
   }
 
   document.querySelectorAll('#views button').forEach((b) => b.addEventListener('click', () => setView(b.dataset.view)));
-  document.querySelectorAll('#zooms button').forEach((b) => b.addEventListener('click', () => setZoom(Number(b.dataset.zoom))));
+  document.querySelectorAll('#zooms button').forEach((b) => b.addEventListener('click', () =>
+    setZoom(b.dataset.zoom === 'fit' ? 'fit' : Number(b.dataset.zoom))));
+  window.addEventListener('resize', () => {
+    if (state.zoom === 'fit' && state.current >= 0 && pictures[state.current]) showPictures();
+  });
   $('wipe').addEventListener('input', () => {
     state.wipe = Number($('wipe').value) / 1000;
     wipe();
@@ -296,6 +326,7 @@
     if (event.key === 'j') step(1);
     else if (event.key === 'k') step(-1);
     else if (event.key >= '1' && event.key <= '4') setZoom([1, 2, 4, 8][Number(event.key) - 1]);
+    else if (event.key === '0') setZoom('fit');
     else if (event.key === 'v') setView(views[(views.indexOf(state.view) + 1) % views.length]);
     else if (event.key === 'b' && state.view === 'blink') {
       clearInterval(state.timer);
@@ -306,4 +337,7 @@
 
   showHead();
   showList();
+  // A reviewer starts where the work is: the first pair in trouble or over
+  // its limit.
+  if (order.length && ['trouble', 'differing'].includes(statusOf(report.pairs[order[0]]))) open(order[0]);
 })();

@@ -1,5 +1,6 @@
 // Runs the built tobrel-diff on real files, as a script would.
 
+#include "Accept.h"
 #include "BmpBuilder.h"
 #include "BmpLoader.h"
 #include "ImageFile.h"
@@ -804,6 +805,21 @@ TEST_F(DiffTool, AcceptsFailingPairsOnlyAsTheRunSawThem)
 #endif
     EXPECT_EQ(Run({"--accept", Quote(results), a}).status, 2);
     EXPECT_EQ(Run({"--only", "x", a, b}).status, 2);
+}
+
+// --only's patterns, as people write them and as the report quotes paths
+// (with *, ? and backslashes taken as they stand).
+TEST(Accept, OnlyMatchesPathsByGlob)
+{
+    const struct { const char* pattern; const char* path; bool matches; } rows[] = {
+        {"", "", true},                {"*", "a/b.png", true},          {"login/*", "login/a.png", true},
+        {"login/*", "logout/a.png", false}, {"*.png", "a/b.png", true},  {"*.png", "a.png.bmp", false},
+        {"a?c", "abc", true},          {"a?c", "ac", false},            {"*a*b*", "xaxxbx", true},
+        {"a\\*b", "a*b", true},         {"a\\*b", "axb", false},        {"a\\?", "a?", true},
+        {"a\\\\b", "a\\b", true},       {"abc", "abcd", false},          {"**", "", true},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(GlobMatches(row.pattern, row.path), row.matches) << row.pattern << " " << row.path;
 }
 
 // The merged JSON of a run's shards is the unsplit run's JSON, member for

@@ -102,6 +102,25 @@ try {
   check(equal.length === 2 && !(await page.$eval('#equal', (d) => d.open)), 'the equal pairs are folded away', equal.join(', '));
   await page.screenshot({ path: `${shots}/list.png` });
 
+  // It opens where the work is, with a small picture fitted to its pane.
+  check((await page.$eval('nav li.current .path', (e) => e.textContent)) === listed[0] &&
+    !(await page.$eval('#pair', (p) => p.hidden)), 'the report opens on the first pair in trouble or over its limit');
+  const one = json.pairs.find((p) => p.path === 'one.bmp');
+  await page.click(`#pairs li[data-index="${json.pairs.indexOf(one)}"]`);
+  await page.waitForSelector('.pane img[data-side="diff"]');
+  const fit = await page.$eval('.pane', (pane) => {
+    const img = pane.querySelector('img').getBoundingClientRect();
+    return [img.width, img.height, pane.clientWidth, pane.clientHeight];
+  });
+  const scale = fit[0] / one.width;
+  check(Number.isInteger(scale) && scale >= 2 && fit[0] <= fit[2] && fit[1] <= fit[3] &&
+    ((scale + 1) * one.width > fit[2] || (scale + 1) * one.height > fit[3]),
+    'a small picture is fitted to its pane, in whole steps', JSON.stringify(fit));
+  const accept = await page.$eval('#accept', (p) => [p.hidden, p.querySelector('code').textContent]);
+  check(!accept[0] && accept[1] === "tobrel-diff --accept RESULTS.json --only 'one.bmp'",
+    'a pair over its limit shows the command that accepts it', accept[1]);
+  await page.screenshot({ path: `${shots}/fit.png` });
+
   // A pair in each view and zoom.
   const block = json.pairs.find((p) => p.path === 'block.bmp');
   await page.click(`#pairs li[data-index="${json.pairs.indexOf(block)}"]`);
@@ -175,6 +194,7 @@ try {
   await page.click(`#pairs li[data-index="${json.pairs.indexOf(troubled)}"]`);
   const message = await page.$eval('#trouble', (t) => t.textContent);
   check(message.includes(troubled.trouble.message), 'a pair in trouble shows why', message);
+  check(await page.$eval('#accept', (p) => p.hidden), 'a pair in trouble offers nothing to accept');
   check(fs.readdirSync(`${root}/report/pairs`).length === 3, 'only the differing pairs have pictures');
 
   // 5,000 pairs, most of them equal: small, and painted at once.
