@@ -29,7 +29,7 @@ need_browser_driver() {
     mkdir -p "$tools"
     (cd "$tools" && npm install --silent --no-audit --no-fund puppeteer-core@24 >/dev/null)
   fi
-  cp "$repo/tests/report/report-test.mjs" "$tools/"
+  cp "$repo/tests/report/report-test.mjs" "$repo/tests/support/bmp.mjs" "$tools/"
 }
 
 # Installs those of the named packages that are not installed yet; asks apt

@@ -9,32 +9,10 @@ import path from 'node:path';
 import test from 'node:test';
 import { createRequire } from 'node:module';
 import { spawnSync } from 'node:child_process';
+import { bmp } from './bmp.mjs';
 
 const require = createRequire(import.meta.url);
 const diff = require('tobrel-diff');
-
-// A 24-bit BMP whose pixel (x, y) is colour(x, y) = [r, g, b].
-function bmp(file, width, height, colour) {
-  const stride = Math.ceil(width * 3 / 4) * 4;
-  const data = Buffer.alloc(54 + stride * height);
-  data.write('BM', 0);
-  data.writeUInt32LE(data.length, 2);
-  data.writeUInt32LE(54, 10);
-  data.writeUInt32LE(40, 14);
-  data.writeInt32LE(width, 18);
-  data.writeInt32LE(height, 22);
-  data.writeUInt16LE(1, 26);
-  data.writeUInt16LE(24, 28);
-  for (let y = 0; y < height; ++y)
-    for (let x = 0; x < width; ++x) {
-      const [r, g, b] = colour(x, y);
-      const at = 54 + (height - 1 - y) * stride + x * 3;
-      data[at] = b; data[at + 1] = g; data[at + 2] = r;
-    }
-  fs.mkdirSync(path.dirname(file), { recursive: true });
-  fs.writeFileSync(file, data);
-  return file;
-}
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'tobrel-npm-'));
 const base = (x, y) => [x * 9, y * 7, 80];

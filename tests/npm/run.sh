@@ -38,7 +38,7 @@ same() { cmp -s "$1" "$2"; }
 exists() { [[ -s $1 ]]; }
 says() { grep -q 'pixels differ (limit 0 pixels)' "$1" && grep -qF "difference image: $2" "$1"; }
 
-cp -r "$repo/tests/npm/." "$project/"
+cp -r "$repo/tests/npm/." "$repo/tests/support/bmp.mjs" "$project/"
 rm -f "$project/run.sh"
 echo '{ "name": "tobrel-diff-npm-test", "private": true }' >"$project/package.json"
 

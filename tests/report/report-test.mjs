@@ -9,35 +9,13 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
+import { bmp } from './bmp.mjs';
 
 const [tool, work] = process.argv.slice(2);
 let passed = 0, failed = 0;
 function check(ok, what, detail = '') {
   if (ok) ++passed; else ++failed;
   console.log(`${ok ? 'ok  ' : 'FAIL'}    ${what}${ok || !detail ? '' : ': ' + detail}`);
-}
-
-// A 24-bit BMP whose pixel (x, y) is colour(x, y) = [r, g, b].
-function bmp(file, width, height, colour) {
-  const stride = Math.ceil(width * 3 / 4) * 4;
-  const data = Buffer.alloc(54 + stride * height);
-  data.write('BM', 0);
-  data.writeUInt32LE(data.length, 2);
-  data.writeUInt32LE(54, 10);
-  data.writeUInt32LE(40, 14);
-  data.writeInt32LE(width, 18);
-  data.writeInt32LE(height, 22);
-  data.writeUInt16LE(1, 26);
-  data.writeUInt16LE(24, 28);
-  for (let y = 0; y < height; ++y) {
-    for (let x = 0; x < width; ++x) {
-      const [r, g, b] = colour(x, y);
-      const at = 54 + (height - 1 - y) * stride + x * 3;
-      data[at] = b; data[at + 1] = g; data[at + 2] = r;
-    }
-  }
-  fs.mkdirSync(path.dirname(file), { recursive: true });
-  fs.writeFileSync(file, data);
 }
 
 const base = (x, y) => [(x * 5) & 255, (y * 3) & 255, 90];
