@@ -84,8 +84,13 @@ check "tsc --strict takes the declarations, every field used" \
 round() {
   local runner=$1 update=$2 shots=$3
   local baseline=$shots/account.png diff=$shots/__results__/account-diff.png
-  local run=(npx jest --rootDir jest)
+  # Jest takes CI=true (as CI servers set it) for --ci; a developer's run is not one.
+  local run=(npx jest --ci=false --rootDir jest)
   [[ $runner == playwright ]] && run=(npx playwright test -c playwright/playwright.config.js)
+  if [[ $runner == jest ]]; then
+    check "jest --ci: a missing baseline fails, and is not written" fails npx jest --ci --rootDir jest
+    check "jest --ci: ... not written" fails exists "$project/$baseline"
+  fi
   check "$runner: the first run writes the baseline" "${run[@]}"
   check "$runner: ... which is there" exists "$project/$baseline"
   cp "$project/$baseline" "$work/first.png"
