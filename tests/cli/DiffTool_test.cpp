@@ -712,6 +712,7 @@ TEST_F(DiffTool, WritesJUnitAndMarkdownResultsForRunsAndMerges)
     const struct { std::vector<std::string> args; std::filesystem::path untouched; } refusals[] = {
         {{"--junit", m_first, m_first, m_second}, m_dir.Path() / "first.bmp"},
         {{"--markdown", Quote(m_dir.Path() / "A" / "new.md"), a, b}, m_dir.Path() / "A" / "new.md"},
+        {{"--junit", Quote(m_dir.Path() / "B" / "new.xml"), a, b}, m_dir.Path() / "B" / "new.xml"},
         {{"--merge", "--junit", Quote(m_dir.Path() / "s1.json"), Quote(m_dir.Path() / "s1.json"),
           Quote(m_dir.Path() / "s2.json")}, m_dir.Path() / "s1.json"},
     };
@@ -775,6 +776,9 @@ TEST_F(DiffTool, AcceptsFailingPairsOnlyAsTheRunSawThem)
     EXPECT_NE(accepted.out.find("accepted other.bmp: "), std::string::npos) << accepted.out;
     EXPECT_NE(accepted.err.find("later.bmp: " + Printable(path("B", "later.bmp")) + " changed since the run"),
               std::string::npos) << accepted.err;
+    // Pairs that passed are not the command's business, not even to refuse.
+    EXPECT_EQ(accepted.err.find("within.bmp"), std::string::npos) << accepted.err;
+    EXPECT_EQ(accepted.err.find("same.bmp"), std::string::npos) << accepted.err;
     EXPECT_EQ(ReadFile(path("A", "later.bmp")), before[path("A", "later.bmp")]);
     EXPECT_EQ(ReadFile(path("A", "sub/within.bmp")), before[path("A", "sub/within.bmp")]);
 
