@@ -81,9 +81,9 @@ bool CanWriteDiffImage(const std::string& path, int32_t width, int32_t height)
     return IsPngName(path) || EncodeBmpHeaders(ImageBuffer{width, height, BmpStride(width), nullptr}, header);
 }
 
-CDiffPainter::CDiffPainter(int32_t width, int channels, bool mask, RowLayout source, bool rgb)
-    : m_nChannels(channels), m_bMask(mask), m_source(source), m_bRgb(rgb),
-      m_row(size_t(width) * size_t(channels))
+CDiffPainter::CDiffPainter(int32_t width, int channels, bool mask, RowLayout source, bool rgb, int32_t step)
+    : m_nStep(step), m_nChannels(channels), m_bMask(mask), m_source(source), m_bRgb(rgb),
+      m_row(size_t((width + step - 1) / step) * size_t(channels))
 {
 }
 
@@ -91,15 +91,19 @@ const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
 {
     uint8_t* pixels = m_row.data();
     const size_t width = m_row.size() / size_t(m_nChannels);
+    const int32_t step = m_nStep;
     if (m_bMask) {
         std::memset(pixels, 0, m_row.size());
     } else {
         const uint8_t* source = row.first;
         const int red = m_bRgb ? 0 : 2, sourceRed = m_source.bRedFirst ? 0 : 2;
-        const size_t done = m_source.channels == 3 && m_nChannels == 3 ? DimPixels(source, width, red != sourceRed, pixels) : 0;
-        source += done * size_t(m_source.channels);
+        const size_t done = m_source.channels == 3 && m_nChannels == 3 && step == 1
+                                ? DimPixels(source, width, red != sourceRed, pixels)
+                                : 0;
+        const size_t sourceStep = size_t(step) * size_t(m_source.channels);
+        source += done * sourceStep;
         pixels += done * size_t(m_nChannels);
-        for (size_t x = done; x < width; ++x, source += m_source.channels, pixels += m_nChannels) {
+        for (size_t x = done; x < width; ++x, source += sourceStep, pixels += m_nChannels) {
             pixels[red] = Dim(source[sourceRed]);
             pixels[1] = Dim(source[1]);
             pixels[2 - red] = Dim(source[2 - sourceRed]);
@@ -107,7 +111,9 @@ const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
         pixels = m_row.data();
     }
     const auto paint = [&](int32_t x, const uint8_t* colour) {
-        uint8_t* p = pixels + size_t(x) * size_t(m_nChannels);
+        if (x % step != 0)
+            return;
+        uint8_t* p = pixels + size_t(x / step) * size_t(m_nChannels);
         p[0] = colour[m_bRgb ? 2 : 0];
         p[1] = colour[1];
         p[2] = colour[m_bRgb ? 0 : 2];
@@ -117,7 +123,7 @@ const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
     if (!row.judge.Rule().ignored.empty()) {
         row.judge.IgnoredSpans(row.y, m_spans);
         for (const auto& [left, right] : m_spans) {
-            for (int32_t x = left; x <= right; ++x)
+            for (int32_t x = (left + step - 1) / step * step; x <= right; x += step)
                 paint(x, c_grey);
         }
     }
@@ -216,8 +222,9 @@ public:
         }
     }
 
-    // Picture row y of both pictures and its painted difference row.
-    bool Row(const JudgedRow& row, const uint8_t* painted)
+    // Picture row y of both pictures and the difference image's reduced
+    // row, painted from the first row of each `factor` rows.
+    bool Row(const JudgedRow& row, CDiffPainter& painter)
     {
         if (!m_pictures[0] || !m_pictures[1])
             return false;
@@ -239,8 +246,7 @@ public:
                 if (!m_pictures[i]->Row(m_rows[i].data()))
                     return false;
             }
-            for (int32_t x = 0; x < m_nWidth; ++x)
-                std::memcpy(m_painted.data() + size_t(x) * 3, painted + size_t(x) * m_nFactor * 3, 3);
+            std::memcpy(m_painted.data(), painter.Paint(row), m_painted.size());
         }
         // Marks win over what they are reduced with, red over yellow.
         for (const int32_t x : row.antialiased) {
@@ -300,8 +306,9 @@ bool CReportPictures::Open(const std::string& path, int32_t width, int32_t heigh
         return false;
     m_pText = std::make_unique<CBase64>(m_file);
     if (paint) {
-        m_pPainter = std::make_unique<CDiffPainter>(width, 3, false, source, true);
-        if (const int32_t factor = Reduction(width, height); factor > 1) {
+        const int32_t factor = Reduction(width, height);
+        m_pPainter = std::make_unique<CDiffPainter>(width, 3, false, source, true, factor);
+        if (factor > 1) {
             m_pReduced = std::make_unique<CReduced>(path, width, height, factor, source, DiffBytes());
         } else {
             m_pSink = NewPngSink(DiffBytes(), width, height, 3);
@@ -317,8 +324,7 @@ ByteSink CReportPictures::DiffBytes()
 
 bool CReportPictures::Row(const JudgedRow& row)
 {
-    const uint8_t* painted = m_pPainter->Paint(row);
-    return m_pReduced ? m_pReduced->Row(row, painted) : m_pSink->Row(painted);
+    return m_pReduced ? m_pReduced->Row(row, *m_pPainter) : m_pSink->Row(m_pPainter->Paint(row));
 }
 
 bool CReportPictures::Picture(CImageFile& file)

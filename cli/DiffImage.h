@@ -21,11 +21,14 @@ bool IsPngName(const std::string& path);
 class CDiffPainter
 {
 public:
-    // The painted rows come with `rgb` red first, as PNG stores them.
-    CDiffPainter(int32_t width, int channels, bool mask, RowLayout source, bool rgb);
+    // The painted rows come with `rgb` red first, as PNG stores them. With
+    // a `step` over 1 a row has every step-th pixel of the picture's, from
+    // the first: marks on the others are left to the caller.
+    CDiffPainter(int32_t width, int channels, bool mask, RowLayout source, bool rgb, int32_t step = 1);
     const uint8_t* Paint(const JudgedRow& row);
 
 private:
+    int32_t m_nStep;
     int m_nChannels;
     bool m_bMask;
     RowLayout m_source;
