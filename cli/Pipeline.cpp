@@ -17,8 +17,11 @@ namespace {
 // The rows above and below a judged row that the anti-aliasing check reads:
 // a neighbour's neighbours.
 constexpr int32_t c_nHalo = 2;
-// About this many bytes of each file are read at once.
-constexpr size_t c_cbChunk = 1 << 20;
+// About this many bytes of each file are read at once: a sixteenth of the
+// picture, between a quarter and one megabyte. Every window is new memory
+// the system must map, which costs more than the hand-overs of smaller
+// chunks in a small picture, and less than them in a large one.
+constexpr int64_t c_cbLeastChunk = 256 << 10, c_cbMostChunk = 1 << 20;
 // Rows judged on one thread at a time.
 constexpr int32_t c_nBandRows = 32;
 // Below this many pixels a second thread costs more than it saves.
@@ -93,9 +96,10 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
     const int32_t halo = setup.bPlaces && setup.rule->bAntialiasing ? c_nHalo : 0;
     // Pictures read in place are there whole: one chunk.
     const bool inPlace = rows[0].windows[0].bInPlace && rows[readers - 1].windows[0].bInPlace;
+    const int64_t chunkBytes = std::clamp<int64_t>(pixels * channels / 16, c_cbLeastChunk, c_cbMostChunk);
     const int32_t chunkRows =
         inPlace ? std::max(height, 1)
-                : int32_t(std::clamp<int64_t>(int64_t(c_cbChunk) / std::max<ptrdiff_t>(stride, 1), c_nBandRows,
+                : int32_t(std::clamp<int64_t>(chunkBytes / std::max<ptrdiff_t>(stride, 1), c_nBandRows,
                                               std::max(height, 1)));
     const int32_t chunks = (height + chunkRows - 1) / chunkRows;
     for (int i = 0; i < readers; ++i) {

@@ -125,7 +125,6 @@ private:
     struct State;
     const PngFile& m_png;
     int m_nChannels;
-    bool m_bFileOrder;
     std::unique_ptr<State> m_pState;
 };
 

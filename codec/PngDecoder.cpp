@@ -289,7 +289,7 @@ bool CPngRowDecoder::Streams(const PngFile& png)
 }
 
 CPngRowDecoder::CPngRowDecoder(const PngFile& png, int channels, bool fileOrder)
-    : m_png(png), m_nChannels(channels), m_bFileOrder(fileOrder)
+    : m_png(png), m_nChannels(channels)
 {
     try {
         m_pState = std::make_unique<State>(png, channels, fileOrder);
