@@ -242,11 +242,17 @@ struct CPngRowDecoder::State
                     trouble = Trouble::PngDamaged;
                     return false;
                 }
-                Unfilter(row[0], row + 1, prior + 1, rowBytes, bpp);
-                if (!take(row + 1)) {
+                // Two rows of Average or Paeth in a row go together.
+                const bool pair = k + 1 < rows && row[stride] == row[0] && row[0] >= 3;
+                if (pair)
+                    UnfilterPair(row[0], row + 1, stride, prior + 1, rowBytes, bpp);
+                else
+                    Unfilter(row[0], row + 1, prior + 1, rowBytes, bpp);
+                if (!take(row + 1) || (pair && !take(row + 1 + stride))) {
                     trouble = Trouble::PngDamaged;
                     return false;
                 }
+                k += pair;
             }
             std::memcpy(above.data() + 1, block.get() + size_t(rows - 1) * stride + 1, rowBytes);
             count -= rows;

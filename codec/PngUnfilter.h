@@ -27,3 +27,10 @@ constexpr size_t c_cbUnfilterSlack = 16;
 // pixels smaller than a byte).
 void Unfilter(int type, uint8_t* row, const uint8_t* prior, size_t bytes, size_t bpp,
               UnfilterKernel kernel = BestUnfilterKernel());
+
+// Unfilters two rows of the same filter `type`, the second `stride` bytes
+// after the first (more than `bytes`: rows lie apart by their filter
+// types), the first against `prior`, the second against the first. Rows of
+// Average and Paeth go faster so than one after the other.
+void UnfilterPair(int type, uint8_t* row, size_t stride, const uint8_t* prior, size_t bytes, size_t bpp,
+                  UnfilterKernel kernel = BestUnfilterKernel());

@@ -14,7 +14,7 @@
 
 namespace {
 
-TEST(PngUnfilter, EveryKernelUndoesEveryFilterForEveryPixelSize)
+TEST(PngUnfilter, EveryKernelUndoesEveryFilterForEveryPixelSizeARowOrTwoAtATime)
 {
     std::mt19937 random(7);
     for (const UnfilterKernel kernel : {UnfilterKernel::Plain, UnfilterKernel::Sse41, UnfilterKernel::Neon}) {
@@ -29,29 +29,42 @@ TEST(PngUnfilter, EveryKernelUndoesEveryFilterForEveryPixelSize)
                     // Bytes near 0 and 255 as well as any (the average's
                     // carries), and in the second half a few small values
                     // only, where Paeth's distances tie.
-                    std::vector<uint8_t> above(bytes), row(bytes);
+                    std::vector<uint8_t> above(bytes), row(bytes), below(bytes);
                     for (size_t i = 0; i < bytes; ++i) {
                         const bool few = i >= bytes / 2;
                         above[i] = uint8_t(few ? random() % 4 : i % 3 == 0 ? 255 - random() % 3 : random());
                         row[i] = uint8_t(few ? random() % 4 : i % 4 == 1 ? random() % 3 : random());
+                        below[i] = uint8_t(few ? random() % 4 : i % 5 == 2 ? 255 - random() % 2 : random());
                     }
-                    PngSpec spec{int(pixels), 2, 0, 8, false, {}, {}, {}, -1, uint8_t(filter)};
+                    PngSpec spec{int(pixels), 3, 0, 8, false, {}, {}, {}, -1, uint8_t(filter)};
                     spec.samples = [&](int x, int y) {
-                        const auto& source = y == 0 ? above : row;
+                        const auto& source = y == 0 ? above : y == 1 ? row : below;
                         return std::vector<uint8_t>(source.begin() + long(size_t(x) * bpp),
                                                     source.begin() + long(size_t(x + 1) * bpp));
                     };
-                    const std::vector<uint8_t> raw = RawRows(spec);  // both rows, filtered
+                    const std::vector<uint8_t> raw = RawRows(spec);  // the three rows, filtered
                     // The second row, with slack the kernels may read and
                     // bytes after it they must leave alone.
                     std::vector<uint8_t> prior(above);
                     prior.resize(bytes + c_cbUnfilterSlack, 0xEE);
-                    std::vector<uint8_t> unfiltered(raw.begin() + long(bytes + 2), raw.end());
+                    std::vector<uint8_t> unfiltered(raw.begin() + long(bytes + 2), raw.begin() + long(2 * bytes + 2));
                     unfiltered.resize(bytes + c_cbUnfilterSlack, 0xA5);
                     Unfilter(filter, unfiltered.data(), prior.data(), bytes, bpp, kernel);
                     EXPECT_EQ(std::vector<uint8_t>(unfiltered.begin(), unfiltered.begin() + long(bytes)), row);
                     EXPECT_EQ(std::vector<uint8_t>(unfiltered.begin() + long(bytes), unfiltered.end()),
                               std::vector<uint8_t>(c_cbUnfilterSlack, 0xA5));
+
+                    // The last two rows together, as they lie in the decoder's
+                    // block: each after its filter type.
+                    std::vector<uint8_t> pair(raw.begin() + long(bytes + 1), raw.end());
+                    pair.resize(pair.size() + c_cbUnfilterSlack, 0xA5);
+                    UnfilterPair(filter, pair.data() + 1, bytes + 1, prior.data(), bytes, bpp, kernel);
+                    std::vector<uint8_t> expected{uint8_t(filter)};
+                    expected.insert(expected.end(), row.begin(), row.end());
+                    expected.push_back(uint8_t(filter));
+                    expected.insert(expected.end(), below.begin(), below.end());
+                    expected.resize(pair.size(), 0xA5);
+                    EXPECT_EQ(pair, expected) << "two rows at once";
                 }
             }
         }
