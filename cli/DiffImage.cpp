@@ -111,8 +111,6 @@ const uint8_t* CDiffPainter::Paint(const JudgedRow& row)
         pixels = m_row.data();
     }
     const auto paint = [&](int32_t x, const uint8_t* colour) {
-        if (x % step != 0)
-            return;
         uint8_t* p = pixels + size_t(x / step) * size_t(m_nChannels);
         p[0] = colour[m_bRgb ? 2 : 0];
         p[1] = colour[1];

@@ -23,7 +23,7 @@ class CDiffPainter
 public:
     // The painted rows come with `rgb` red first, as PNG stores them. With
     // a `step` over 1 a row has every step-th pixel of the picture's, from
-    // the first: marks on the others are left to the caller.
+    // the first, each with the marks of the pixels up to the next.
     CDiffPainter(int32_t width, int channels, bool mask, RowLayout source, bool rgb, int32_t step = 1);
     const uint8_t* Paint(const JudgedRow& row);
 

@@ -185,9 +185,9 @@ __attribute__((target("sse4.1"))) void PairSse41(uint8_t* first, uint8_t* second
             const __m128i bOrC = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(pb, pc));
             predictor = _mm_blendv_epi8(a, bOrC, _mm_cmpgt_epi16(pa, _mm_min_epi16(pb, pc)));
         }
+        // In the first step the second row's lanes are all zeros: its first
+        // pixel comes next with nothing on its left.
         a = _mm_and_si128(_mm_add_epi16(x, predictor), low);
-        if (s == 0)
-            a = _mm_unpacklo_epi64(a, zero);  // the second row starts next, with nothing on its left
         const __m128i out = _mm_packus_epi16(a, zero);
         if (s < pixels)
             Store32(first + s * Bpp, uint32_t(_mm_cvtsi128_si32(out)));

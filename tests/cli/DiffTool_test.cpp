@@ -524,6 +524,23 @@ TEST_F(DiffTool, WritesAReportWithPicturesOfDifferingPairsOnly)
     const CImage diff = picture("diff");
     const uint8_t* marked = diff.View().Row(2) + 3 * 2049;
     EXPECT_EQ((Rgb{marked[2], marked[1], marked[0]}), (Rgb{255, 0, 0}));
+    // The other pixels: the first picture's pixel each stands for, dimmed to
+    // a third over a base of 24 in the difference image, as it is in the
+    // first picture.
+    const CImage expected = picture("expected");
+    int wrong = 0;
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 2050; ++x) {
+            const Rgb source = Gradient(2 * x, 2 * y);
+            const uint8_t* dimmed = diff.View().Row(y) + 3 * x;
+            const uint8_t* kept = expected.View().Row(y) + 3 * x;
+            wrong += (x != 2049 || y != 2) && (Rgb{dimmed[2], dimmed[1], dimmed[0]}) !=
+                                                  (Rgb{uint8_t(source.r / 3 + 24), uint8_t(source.g / 3 + 24),
+                                                       uint8_t(source.b / 3 + 24)});
+            wrong += (Rgb{kept[2], kept[1], kept[0]}) != source;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
 
     const Outcome inside = Run({"--report", Quote(m_dir.Path() / "A" / "report"), a, b});
     EXPECT_EQ(inside.status, 2);
