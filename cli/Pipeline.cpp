@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -25,7 +26,11 @@ constexpr int64_t c_cbLeastChunk = 256 << 10, c_cbMostChunk = 1 << 20;
 // Rows judged on one thread at a time.
 constexpr int32_t c_nBandRows = 32;
 // Below this many pixels a second thread costs more than it saves.
-constexpr int64_t c_nPixelsPerThread = 1 << 20;
+constexpr int64_t c_nPixelsPerThread = 1 << 18;
+// Judging goes wide, onto more threads than the calling one, after a chunk
+// in which more than one pixel in this many went through the screenshot
+// rule's measures: before that the files' readers have the cores.
+constexpr int64_t c_nPixelsPerJudgedPixel = 64;
 
 // What the rule found in a band of rows.
 struct Band
@@ -76,7 +81,9 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
     const int readers = setup.bSameBytes ? 1 : 2;
     const int64_t pixels = int64_t(width) * height;
     const size_t threads = size_t(std::clamp<int64_t>(pixels / c_nPixelsPerThread, 1, std::max(setup.threads, 1)));
-    COrderedPool pool(threads);
+    COrderedPool single(1);
+    std::optional<COrderedPool> wide;
+    COrderedPool* pool = &single;
     // Decoding is the slow part of most pairs: with threads to spare each
     // file is read on a thread of its own, whatever its size, ahead of the
     // judge and of the other file.
@@ -102,6 +109,9 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
                 : int32_t(std::clamp<int64_t>(chunkBytes / std::max<ptrdiff_t>(stride, 1), c_nBandRows,
                                               std::max(height, 1)));
     const int32_t chunks = (height + chunkRows - 1) / chunkRows;
+    // Eight bands a chunk or more, so that every thread has its share of
+    // a chunk whose pixels take long to judge.
+    const int32_t bandRows = std::clamp(chunkRows / 8, 1, c_nBandRows);
     for (int i = 0; i < readers; ++i) {
         for (Window& window : rows[i].windows) {
             if (!window.bInPlace)
@@ -228,9 +238,9 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
         const ImageView& first = rows[0].windows[chunk % c_nWindows].view;
         const ImageView& second = rows[readers - 1].windows[chunk % c_nWindows].view;
         const CPixelJudge judge(first, second, *setup.rule);
-        const size_t bands = size_t((end - top + c_nBandRows - 1) / c_nBandRows);
+        const size_t bands = size_t((end - top + bandRows - 1) / bandRows);
         const auto judgeBand = [&](size_t k) {
-            const int32_t y0 = top + int32_t(k) * c_nBandRows, y1 = std::min(end, y0 + c_nBandRows);
+            const int32_t y0 = top + int32_t(k) * bandRows, y1 = std::min(end, y0 + bandRows);
             Band band;
             if (!setup.bPlaces) {
                 SummarizeDifferences(first.Rows(y0, y1), second.Rows(y0, y1), setup.rule->tolerance, y0, band.summary);
@@ -244,13 +254,15 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
             return band;
         };
         bool stopped = false;
+        int64_t judged = 0;  // pixels of the chunk the rule measured
         const auto takeBand = [&](size_t k, const Band& band) {
             if (!setup.bPlaces) {
                 result.summary.Merge(band.summary);
                 return true;
             }
-            const int32_t y0 = top + int32_t(k) * c_nBandRows;
+            const int32_t y0 = top + int32_t(k) * bandRows;
             result.antialiased += int64_t(band.antialiased.size());
+            judged += int64_t(band.counted.size() + band.antialiased.size());
             uint32_t counted = 0, antialiased = 0;
             for (size_t r = 0; r < band.countedEnds.size(); ++r) {
                 const int32_t y = y0 + int32_t(r);
@@ -269,7 +281,12 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
             }
             return true;
         };
-        pool.Run(bands, 2 * pool.Helpers() + 2, judgeBand, takeBand);
+        pool->Run(bands, 2 * pool->Helpers() + 2, judgeBand, takeBand);
+        if (!wide && threads > 1 && setup.rule->Perceptual() &&
+            judged * c_nPixelsPerJudgedPixel > int64_t(end - top) * width) {
+            wide.emplace(threads);
+            pool = &*wide;
+        }
         if (stopped) {
             result.bStopped = true;
             return;
