@@ -128,7 +128,9 @@ uint64_t CImageFile::StartMemory(int channels) const
 {
     if (m_pLibrary)
         return m_pLibrary->StartMemory(channels);
-    return IsPngFile() && !CPngRowDecoder::Streams(m_png) ? PngDecodeMemory(m_png, channels) : 0;
+    if (!IsPngFile())
+        return 0;
+    return CPngRowDecoder::Streams(m_png) ? AtOnceMemory(m_png) : PngDecodeMemory(m_png, channels);
 }
 
 Trouble CImageFile::Start(int channels, bool fileOrder)

@@ -9,6 +9,7 @@
 
 #include "Image.h"
 #include "Inflate.h"
+#include "LargeBuffer.h"
 #include "RowSink.h"
 #include "Trouble.h"
 
@@ -200,6 +201,11 @@ public:
     Trouble Finish(uint64_t slack = c_cbImageDataSlack);
 
 private:
+    // The image data of a small picture of noise read whole and inflated at
+    // once by libdeflate. Where it finds the stream anything but sound and
+    // of the rows' size, the streaming inflate takes over the data read, to
+    // decide as it always does.
+    void InflateAtOnce();
     // The next input for the inflate into m_pIn, m_nIn: the image data of
     // as many chunks as fill m_pInput (the inflate is slow at the end of its
     // input), or a large piece where it lies. False at the image data's end
@@ -224,7 +230,18 @@ private:
     bool m_bChecksums;
     bool m_bEnded = false;
     Trouble m_trouble = Trouble::None;
+    uint64_t m_nRows = 0;           // inflated bytes the rows take
+    bool m_bAtOnce = false;         // to be inflated at once
+    LargeBuffer m_pData;   // the image data read whole
+    LargeBuffer m_pWhole;  // and inflated at once
+    size_t m_nWhole = 0;
+    size_t m_nWholeRead = 0;
 };
+
+// Whether the image data of `png` is inflated at once (CImageDataStream),
+// and the memory that takes.
+bool InflatesAtOnce(const PngFile& png);
+uint64_t AtOnceMemory(const PngFile& png);
 
 // Checks what decoding would check of a picture that is not interlaced
 // without unfiltering its rows: the stream, and that every row is there,

@@ -4,14 +4,14 @@
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 native_packages=(cmake make g++ googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libspng-dev zlib1g-dev libisal-dev libb64-dev pkg-config
-                 libjpeg62-turbo-dev libwebp-dev libtiff-dev libgif-dev imagemagick libxml2-utils)
+                 libjpeg62-turbo-dev libwebp-dev libtiff-dev libgif-dev libdeflate-dev imagemagick libxml2-utils)
 sanitize_packages=(clang libclang-rt-14-dev)
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev
                   wine wine64 xvfb xdotool imagemagick fonts-horai-umefont unzip)
 # The core and the comparer cross-built for ARM64 and run under qemu-user,
 # with Debian's arm64 libraries installed beside the host's.
 aarch64_packages=(g++-aarch64-linux-gnu qemu-user libspng-dev:arm64 zlib1g-dev:arm64 libb64-dev:arm64 libstdc++6:arm64
-                  libjpeg62-turbo-dev:arm64 libwebp-dev:arm64 libtiff-dev:arm64 libgif-dev:arm64)
+                  libjpeg62-turbo-dev:arm64 libwebp-dev:arm64 libtiff-dev:arm64 libgif-dev:arm64 libdeflate-dev:arm64)
 package_check_packages=(dpkg-dev lintian)
 # The benchmarks and the cross-check: peers from the npm registry (npm comes
 # with some builds of nodejs, on its own with Debian's), pairs drawn by
