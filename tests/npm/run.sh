@@ -106,6 +106,6 @@ round() {
   check "$runner: and the changed page passes" env PAGE=changed "${run[@]}"
 }
 round jest -u jest/__screenshots__/screenshot.test.js
-round playwright --update-snapshots playwright/__screenshots__/screenshot.spec.js
+round playwright --update-snapshots playwright/__screenshots__/screenshot.test.js
 
 echo "npm: $passed passed, $failed failed"
