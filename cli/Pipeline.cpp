@@ -81,9 +81,6 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
     const int readers = setup.bSameBytes ? 1 : 2;
     const int64_t pixels = int64_t(width) * height;
     const size_t threads = size_t(std::clamp<int64_t>(pixels / c_nPixelsPerThread, 1, std::max(setup.threads, 1)));
-    COrderedPool single(1);
-    std::optional<COrderedPool> wide;
-    COrderedPool* pool = &single;
     // Decoding is the slow part of most pairs: with threads to spare each
     // file is read on a thread of its own, whatever its size, ahead of the
     // judge and of the other file.
@@ -112,6 +109,10 @@ void RunPipeline(CImageFile* files[2], const PipelineSetup& setup, std::span<CRo
     // Eight bands a chunk or more, so that every thread has its share of
     // a chunk whose pixels take long to judge.
     const int32_t bandRows = std::clamp(chunkRows / 8, 1, c_nBandRows);
+    // Pictures read in place leave the cores to the judge from the start.
+    COrderedPool single(1);
+    std::optional<COrderedPool> wide;
+    COrderedPool* pool = inPlace ? &wide.emplace(threads) : &single;
     for (int i = 0; i < readers; ++i) {
         for (Window& window : rows[i].windows) {
             if (!window.bInPlace)
