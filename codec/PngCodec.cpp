@@ -139,9 +139,16 @@ int PngFile::Samples() const
 }
 
 CFileWindow::CFileWindow(const PngFile& png, uint64_t begin, uint64_t end, size_t capacity)
-    : m_read(png.read), m_pBuffer(new (std::nothrow) uint8_t[capacity]), m_nCapacity(capacity), m_nDataAt(begin),
-      m_nEnd(end)
+    : m_read(png.read), m_nCapacity(capacity), m_nDataAt(begin), m_nEnd(end)
 {
+    // A mapped file is at hand whole: nothing is read or copied.
+    if (png.mapped && begin <= end) {
+        m_pData = png.mapped + begin;
+        m_nFull = size_t(end - begin);
+        return;
+    }
+    m_pBuffer.reset(new (std::nothrow) uint8_t[capacity]);
+    m_pData = m_pBuffer.get();
 }
 
 bool CFileWindow::Ensure(size_t bytes)
@@ -180,10 +187,11 @@ bool IsPng(const uint8_t* data, size_t size)
     return size >= sizeof c_abSignature && std::memcmp(data, c_abSignature, sizeof c_abSignature) == 0;
 }
 
-Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png)
+Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png, const uint8_t* mapped)
 {
     png = PngFile();
     png.read = std::move(read);
+    png.mapped = mapped;
     CFileWindow file(png, 0, size, c_cbStructureWindow);
     if (!file.Allocated())
         return Trouble::OutOfMemory;
@@ -290,7 +298,7 @@ Trouble ReadPngFile(const uint8_t* data, size_t size, PngFile& png)
             return false;
         std::memcpy(out, data + offset, bytes);
         return true;
-    }, png);
+    }, png, data);
 }
 
 bool PngFile::Copy(const ByteSink& out) const

@@ -52,6 +52,9 @@ struct PngFile
     uint64_t dataEnd = 0;
     uint64_t dataDigest = 0;  // of their lengths and checksums
     PngReader read;           // the file's bytes
+    // The whole file mapped (guarded: pages the file loses read as zeros),
+    // or null: then it is read through `read`.
+    const uint8_t* mapped = nullptr;
 
     // Channels a stored pixel has, and bytes a pixel has when filtered (1
     // for pixels smaller than a byte).
@@ -81,7 +84,9 @@ struct PngFile
 // over 65,535 pixels). The file is read in small pieces, all but the image
 // data, which is only found: it is read, and its checksums checked, where
 // it is inflated.
-Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png);
+// With `mapped`, the whole file in memory (guarded as CInputFile::Map
+// guards it), nothing is read through `read` but what lies past its end.
+Trouble ReadPngFile(uint64_t size, PngReader read, PngFile& png, const uint8_t* mapped = nullptr);
 // The same for `size` bytes in memory, which must outlive `png`.
 Trouble ReadPngFile(const uint8_t* data, size_t size, PngFile& png);
 
@@ -159,18 +164,19 @@ public:
     // needed; false when the stretch ends first or the file cannot be read
     // (ReadFailed).
     bool Ensure(size_t bytes);
-    const uint8_t* At() const { return m_pBuffer.get() + m_nAt; }
+    const uint8_t* At() const { return m_pData + m_nAt; }
     size_t Available() const { return m_nFull - m_nAt; }
     // Moves on, past what is at hand too.
     void Skip(uint64_t bytes);
     uint64_t Offset() const { return m_nDataAt + m_nAt; }
     uint64_t End() const { return m_nEnd; }
     bool ReadFailed() const { return m_bReadFailed; }
-    bool Allocated() const { return m_pBuffer != nullptr; }
+    bool Allocated() const { return m_pData != nullptr; }
 
 private:
     const PngReader& m_read;
     std::unique_ptr<uint8_t[]> m_pBuffer;
+    const uint8_t* m_pData;  // the buffer, or the stretch in the file's mapping
     size_t m_nCapacity;
     uint64_t m_nDataAt;  // the buffer's first byte in the file
     uint64_t m_nEnd;
