@@ -10,8 +10,10 @@ CImageFile::~CImageFile() = default;
 
 namespace {
 
-// PNG files of at least this size are mapped.
-constexpr uint64_t c_cbMappedPng = 1 << 20;
+// PNG files of this size are mapped: from a megabyte, where reading costs
+// more than mapping, to sixteen, as a mapped file's pages count as the
+// program's memory while it runs.
+constexpr uint64_t c_cbLeastMappedPng = 1 << 20, c_cbMostMappedPng = 16 << 20;
 
 } // namespace
 
@@ -50,7 +52,8 @@ Trouble CImageFile::Open(const std::string& path)
     // A large file is walked and inflated straight from its mapping, where
     // that is safe: copying it out of the system's cache cost a quarter of
     // a large pair's time.
-    const uint8_t* mapped = m_file.Size() >= c_cbMappedPng ? m_file.Map() : nullptr;
+    const uint64_t size = m_file.Size();
+    const uint8_t* mapped = size >= c_cbLeastMappedPng && size <= c_cbMostMappedPng ? m_file.Map() : nullptr;
     Trouble trouble = ReadPngFile(m_file.Size(), [this](uint64_t offset, uint8_t* out, size_t bytes) {
         return m_file.ReadAt(offset, out, bytes);
     }, m_png, mapped);
