@@ -122,6 +122,18 @@ __attribute__((target("sse4.1"))) void AverageSse41(uint8_t* row, const uint8_t*
     }
 }
 
+// The Paeth predictor of left, above and above left in 16-bit lanes:
+// the distances pa, pb and pc of the definition, worked out beside the left
+// pixel's chain.
+__attribute__((target("sse4.1"))) inline __m128i PaethPredictorSse41(__m128i a, __m128i b, __m128i c)
+{
+    const __m128i bc = _mm_sub_epi16(b, c), pa = _mm_abs_epi16(bc);
+    const __m128i ac = _mm_sub_epi16(a, c);
+    const __m128i pb = _mm_abs_epi16(ac), pc = _mm_abs_epi16(_mm_add_epi16(bc, ac));
+    const __m128i bOrC = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(pb, pc));
+    return _mm_blendv_epi8(a, bOrC, _mm_cmpgt_epi16(pa, _mm_min_epi16(pb, pc)));
+}
+
 template <size_t Bpp>
 __attribute__((target("sse4.1"))) void PaethSse41(uint8_t* row, const uint8_t* prior, size_t bytes)
 {
@@ -134,16 +146,18 @@ __attribute__((target("sse4.1"))) void PaethSse41(uint8_t* row, const uint8_t* p
     for (size_t i = 0; i < bytes; i += Bpp) {
         const __m128i next = _mm_cvtepu8_epi16(_mm_cvtsi32_si128(int(Load32(row + i + Bpp))));
         const __m128i b = _mm_cvtepu8_epi16(_mm_cvtsi32_si128(int(Load32(prior + i))));
-        const __m128i bc = _mm_sub_epi16(b, c), pa = _mm_abs_epi16(bc);
-        const __m128i ac = _mm_sub_epi16(a, c);
-        const __m128i pb = _mm_abs_epi16(ac), pc = _mm_abs_epi16(_mm_add_epi16(bc, ac));
-        const __m128i bOrC = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(pb, pc));
-        const __m128i predictor = _mm_blendv_epi8(a, bOrC, _mm_cmpgt_epi16(pa, _mm_min_epi16(pb, pc)));
+        const __m128i predictor = PaethPredictorSse41(a, b, c);
         a = _mm_and_si128(_mm_add_epi16(x, predictor), low);
         Store32(row + i, uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(a, zero))));
         c = b;
         x = next;
     }
+}
+
+// A pixel's four bytes in 16-bit lanes.
+__attribute__((target("sse4.1"))) inline __m128i Widen(const uint8_t* p)
+{
+    return _mm_cvtepu8_epi16(_mm_cvtsi32_si128(int(Load32(p))));
 }
 
 // Two rows of one filter, Average or Paeth, at once. Each goes pixel by
@@ -153,12 +167,6 @@ __attribute__((target("sse4.1"))) void PaethSse41(uint8_t* row, const uint8_t* p
 // pixels. In 16-bit lanes: the first row's pixel s below, the second's
 // pixel s - 1 above. With three-byte pixels the first row's last store
 // spills a byte into what follows it (the caller puts that back).
-// A pixel's four bytes in 16-bit lanes.
-__attribute__((target("sse4.1"))) inline __m128i Widen(const uint8_t* p)
-{
-    return _mm_cvtepu8_epi16(_mm_cvtsi32_si128(int(Load32(p))));
-}
-
 template <size_t Bpp, int Type>
 __attribute__((target("sse4.1"))) void PairSse41(uint8_t* first, uint8_t* second, const uint8_t* prior, size_t bytes)
 {
@@ -179,11 +187,7 @@ __attribute__((target("sse4.1"))) void PairSse41(uint8_t* first, uint8_t* second
         if constexpr (Type == Average) {
             predictor = _mm_srli_epi16(_mm_add_epi16(a, b), 1);
         } else {
-            const __m128i bc = _mm_sub_epi16(b, c), pa = _mm_abs_epi16(bc);
-            const __m128i ac = _mm_sub_epi16(a, c);
-            const __m128i pb = _mm_abs_epi16(ac), pc = _mm_abs_epi16(_mm_add_epi16(bc, ac));
-            const __m128i bOrC = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(pb, pc));
-            predictor = _mm_blendv_epi8(a, bOrC, _mm_cmpgt_epi16(pa, _mm_min_epi16(pb, pc)));
+            predictor = PaethPredictorSse41(a, b, c);
         }
         // In the first step the second row's lanes are all zeros: its first
         // pixel comes next with nothing on its left.

@@ -223,28 +223,30 @@ bool IsAntialiased(const ImageView& image, const ImageView& other, int32_t x, in
 
 #if TOBREL_X86
     static const bool s_bAvx2 = __builtin_cpu_supports("avx2");
-    if (C == 3 && inside && s_bAvx2) {
-        int equal, dark, bright;
-        NeighbourBrightnessAvx2(image, x, y, pixel, equal, dark, bright);
-        if (equal > 2 || dark < 0 || bright < 0)
-            return false;
-        return (HasManySiblings<C>(image, nx(dark), ny(dark)) && HasManySiblings<C>(other, nx(dark), ny(dark))) ||
-               (HasManySiblings<C>(image, nx(bright), ny(bright)) && HasManySiblings<C>(other, nx(bright), ny(bright)));
-    }
+    const bool vector = C == 3 && inside && s_bAvx2;
+#else
+    const bool vector = false;
 #endif
-    int equal = inside ? 0 : edge.edge;
-    double darkest = 0, brightest = 0;
-    int dark = 0, bright = 0;
-    for (int k = 0; k < count; ++k) {
-        const double delta = BrightnessDelta<C>(pixel, Packed<C>(image.Row(ny(k)) + nx(k) * C), position);
-        equal += delta == 0;
-        const bool darker = delta < darkest, brighter = delta > brightest;
-        darkest = darker ? delta : darkest;
-        dark = darker ? k : dark;
-        brightest = brighter ? delta : brightest;
-        bright = brighter ? k : bright;
+    // How many neighbours weigh the same, and the first of the darkest and
+    // of the brightest (-1 where none is darker or brighter).
+    int equal = inside ? 0 : edge.edge, dark = -1, bright = -1;
+    if (vector) {
+#if TOBREL_X86
+        NeighbourBrightnessAvx2(image, x, y, pixel, equal, dark, bright);
+#endif
+    } else {
+        double darkest = 0, brightest = 0;
+        for (int k = 0; k < count; ++k) {
+            const double delta = BrightnessDelta<C>(pixel, Packed<C>(image.Row(ny(k)) + nx(k) * C), position);
+            equal += delta == 0;
+            const bool darker = delta < darkest, brighter = delta > brightest;
+            darkest = darker ? delta : darkest;
+            dark = darker ? k : dark;
+            brightest = brighter ? delta : brightest;
+            bright = brighter ? k : bright;
+        }
     }
-    if (equal > 2 || darkest == 0 || brightest == 0)
+    if (equal > 2 || dark < 0 || bright < 0)
         return false;
     return (HasManySiblings<C>(image, nx(dark), ny(dark)) && HasManySiblings<C>(other, nx(dark), ny(dark))) ||
            (HasManySiblings<C>(image, nx(bright), ny(bright)) && HasManySiblings<C>(other, nx(bright), ny(bright)));
